@@ -1,0 +1,34 @@
+#!/bin/bash
+# One-time set-up of a fresh Debian 12 machine (as root): compilers, test
+# libraries, the MinGW-w64 cross compiler and Wine with a ready prefix.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+dpkg --add-architecture i386
+apt-get update -q
+apt-get install -y -q --no-install-recommends \
+    build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev \
+    g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686
+
+# Wine's 32-bit loader is a 32-bit Linux program. Where the kernel cannot run
+# those (no IA-32 emulation), let qemu run it.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    apt-get install -y -q --no-install-recommends qemu-user-static
+    if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    fi
+    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+        echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+            >/proc/sys/fs/binfmt_misc/register
+    fi
+    /usr/lib/wine/wine --version
+fi
+
+# Create the Wine prefix without dialogs.
+if [ ! -d "${WINEPREFIX:-$HOME/.wine}/dosdevices" ]; then
+    wineboot -i
+    wineserver -w
+fi
+echo "set-up done"
