@@ -62,6 +62,15 @@ std::uint32_t lesser(std::uint32_t a, std::uint32_t b)
     return a < b ? a : b;
 }
 
+// The scale of a valuator that is passed on unchanged: output = X.
+void setIdentityScale(float (&scale)[4])
+{
+    scale[0] = 0.0f;
+    scale[1] = 0.0f;
+    scale[2] = 1.0f;
+    scale[3] = 0.0f;
+}
+
 // output = a3 X^3 + a2 X^2 + a1 X + a0, zero terms left out.
 void writePolynomial(const float (&scale)[4])
 {
@@ -87,10 +96,7 @@ void writePolynomial(const float (&scale)[4])
 ControllerMap::ControllerMap()
 {
     for (auto& scale : valuatorScale) {
-        scale[0] = 0.0f;
-        scale[1] = 0.0f;
-        scale[2] = 1.0f;
-        scale[3] = 0.0f;
+        setIdentityScale(scale);
     }
 }
 
@@ -161,10 +167,7 @@ bool CConCommonH::setController(std::uint32_t realId, std::uint32_t outputId, st
     map->buttonCount = buttonCount;
     for (std::uint32_t j = 0; j < valuatorCount; ++j) {
         map->valuatorOrder[j] = j + 1;
-        map->valuatorScale[j][0] = 0.0f;
-        map->valuatorScale[j][1] = 0.0f;
-        map->valuatorScale[j][2] = 1.0f;
-        map->valuatorScale[j][3] = 0.0f;
+        setIdentityScale(map->valuatorScale[j]);
     }
     for (std::uint32_t j = 0; j < buttonCount; ++j) {
         map->buttonOrder[j] = j + 1;
