@@ -7,8 +7,10 @@
 #include "common/CLogH.h"
 #include "kit/ConfigText.h"
 #include "kit/HostStorage.h"
+#include "kit/ModuleLibrary.h"
 #include "kit/StdoutCapture.h"
 #include "kit/TrackerLayer.h"
+#include "tracker/CCalibH.h"
 #include "tracker/CTraCommonH.h"
 
 namespace {
@@ -216,6 +218,8 @@ TEST_F(TrackerOptions, EachBadLineHasItsDiagnostic)
         {"cavecoord maybe", "Invalid string found for CAVECoord at line 7."},
         {"cavecoordinates", "Incomplete option line found for CAVECoord at line 7."},
         {"cavecoord on off", "Too many args found for CAVECoord at line 7."},
+        {"calibration", "Incomplete option line found for Calibration at line 7."},
+        {"calib lib.so 1 2 3 4 5 6 7 8 9 10 11", "Too many args found for Calibration at line 7."},
     };
     for (const Case& c : cases) {
         layer = kit::makeTrackerLayer(log, 3, 1);
@@ -225,6 +229,7 @@ TEST_F(TrackerOptions, EachBadLineHasItsDiagnostic)
         expectNoPlacement();
         EXPECT_TRUE(layer->caveCoordinates);
         EXPECT_EQ(layer->getTrackerMap(3)->outputId, 2u);
+        EXPECT_EQ(layer->getCalibLibrary(), nullptr);
     }
 }
 
@@ -318,6 +323,51 @@ TEST_F(TrackerOptions, OrderWithoutFixedOrder)
         EXPECT_TRUE(five.parseOptions(text.block()));
         EXPECT_EQ(outputs(), (std::vector<std::uint32_t>{0, 0, 0, 0, 0}));
     }
+}
+
+TEST_F(TrackerOptions, CalibrationLine)
+{
+    // Any loadable library will do for the handle: the module itself.
+    const std::string module = kit::modulePath();
+    EXPECT_TRUE(parse("Vantrel 3\ncalibration " + module + " alpha 2 gamma\n", true).empty());
+    CCalibH* first = layer->getCalibLibrary();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isLoaded());
+    EXPECT_EQ(layer->getCalibLibraryName(), module);
+    ASSERT_EQ(layer->getCalibArgCount(), 3u);
+    EXPECT_STREQ(layer->getCalibArguments()[0], "alpha");
+    EXPECT_STREQ(layer->getCalibArguments()[1], "2");
+    EXPECT_STREQ(layer->getCalibArguments()[2], "gamma");
+
+    // A line with more than ten library arguments leaves the library, its
+    // name and its arguments as they were.
+    EXPECT_EQ(parse("Vantrel 3\ncalib other 1 2 3 4 5 6 7 8 9 10 11\n", false),
+              std::vector<std::string>{"Dev: ERROR: Too many args found for Calibration at line 2."});
+    EXPECT_EQ(layer->getCalibLibrary(), first);
+    EXPECT_EQ(layer->getCalibLibraryName(), module);
+    EXPECT_EQ(layer->getCalibArgCount(), 3u);
+
+    // So does a name too long for the layer: it is refused, never cut.
+    const std::string longName(256, 'a');
+    EXPECT_EQ(parse("Vantrel 3\ncalib " + longName + " x\n", false),
+              std::vector<std::string>{"Dev: ERROR: Invalid arg found for Calibration at line 2."});
+    EXPECT_EQ(layer->getCalibLibrary(), first);
+    EXPECT_EQ(layer->getCalibLibraryName(), module);
+
+    // A later line replaces library and arguments, also after a failed line.
+    const auto lines = parse("Vantrel 3\nsensoroffset 7 0 0 0\nCalib missing-library\n", false);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Dev: ERROR: Invalid tracker ID found for SensorOffset at line 2.",
+                                               "Dev: ERROR: CDynamicLibH: Can not load the library missing-library"}));
+    EXPECT_EQ(config->line(1).consumed, 1);
+    ASSERT_NE(layer->getCalibLibrary(), nullptr);
+    EXPECT_FALSE(layer->getCalibLibrary()->isLoaded());
+    EXPECT_STREQ(layer->getCalibLibraryName(), "missing-library");
+    EXPECT_EQ(layer->getCalibArgCount(), 0u);
+
+    // The longest name that fits is taken whole.
+    const std::string longest(255, 'b');
+    parse("Vantrel 3\ncalibration " + longest + "\n", true);
+    EXPECT_EQ(layer->getCalibLibraryName(), longest);
 }
 
 TEST_F(TrackerOptions, UnknownKeywordsAreLeftAlone)

@@ -170,6 +170,18 @@ TEST_F(TrackerReport, LeavesTheHostsStreamFormatAlone)
     EXPECT_EQ(lines[2], "Dev: INFO: TRANSMITTER ROTATION  : [0][0]: 0.866 [0][1]: 0.000 [0][2]:-0.500");
 }
 
+TEST_F(TrackerReport, CalibrationLibrary)
+{
+    configure("calibration no-such-calib.so near far\n");
+    EXPECT_EQ(report(false), (Lines{
+                                 kOrder,
+                                 kMore + " 2->1 3->2",
+                                 "Dev: INFO: CALIBRATION LIBRARY   : name:no-such-calib.so",
+                                 kMore + " arg[0]:near",
+                                 kMore + " arg[1]:far",
+                             }));
+}
+
 TEST_F(TrackerReport, ValuesStayWhenTheLoggerIsOff)
 {
     LogSettings settings = kit::plainLogSettings("Dev");

@@ -10,6 +10,7 @@
 
 #include "common/CLogH.h"
 #include "common/OptionLine.h"
+#include "tracker/CCalibH.h"
 #include "tracker/SampleTransform.h"
 
 namespace {
@@ -290,10 +291,37 @@ CTraCommonH::LineResult CTraCommonH::parseRotation(const OptionLine& line, bool 
     return LineResult::Consumed;
 }
 
+// The library name, then up to ten library arguments. The line replaces the
+// library of an earlier one only when it is taken as a whole: a name that does
+// not fit calibLibraryName is refused rather than cut (a cut name would load
+// another file).
 CTraCommonH::LineResult CTraCommonH::parseCalibration(const OptionLine& line)
 {
-    (void)line;
-    return LineResult::LeftAlone;
+    const char* name = "Calibration at line ";
+    const std::uint32_t count = optionArgCount(line);
+    if (count == 0) {
+        complain(line, "Incomplete option line found for ", name);
+        return LineResult::Failed;
+    }
+    const char* libraryName = optionArg(line, 0);
+    if (std::strlen(libraryName) >= kCalibNameSize) {
+        complain(line, "Invalid arg found for ", name);
+        return LineResult::Failed;
+    }
+    if (count - 1 > kMaxCalibArguments) {
+        complain(line, "Too many args found for ", name);
+        return LineResult::Failed;
+    }
+    releaseCalibration();
+    std::strcpy(calibLibraryName, libraryName);
+    for (std::uint32_t k = 0; k + 1 < count; ++k) {
+        const char* argument = optionArg(line, k + 1);
+        calibArguments[k] = new char[std::strlen(argument) + 1];
+        std::strcpy(calibArguments[k], argument);
+        calibArgCount = k + 1;
+    }
+    calibLibrary = new CCalibH(calibLibraryName, log);
+    return LineResult::Consumed;
 }
 
 CTraCommonH::LineResult CTraCommonH::parseOrder(const OptionLine& line)
@@ -393,6 +421,8 @@ void CTraCommonH::complain(const OptionLine& line, const char* phrase, const cha
 
 void CTraCommonH::releaseCalibration()
 {
+    delete calibLibrary;
+    calibLibrary = nullptr;
     for (std::uint32_t k = 0; k < calibArgCount; ++k) {
         delete[] calibArguments[k];
         calibArguments[k] = nullptr;
