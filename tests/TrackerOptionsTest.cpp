@@ -84,6 +84,20 @@ TEST_F(TrackerOptions, NoMapsOrNoBlock)
     EXPECT_EQ(text.consumedCount(), 0u);
 }
 
+TEST(TrackerLayer, LogsItsLifeInItsOwnCategory)
+{
+    LogSettings settings = kit::plainLogSettings("Dev");
+    settings.debugLevel = 3;
+    settings.debugThreshold = 4;
+    settings.debugCategory = 1;
+    const CLogH deviceLog(settings);
+    kit::StdoutCapture capture;
+    { CTraCommonH layer(&deviceLog); }
+    { CTraCommonH layer(nullptr); }
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"Dev: DEBUG: CTraCommonH: \"constructor\" called.",
+                                                         "Dev: DEBUG: CTraCommonH: \"destructor\" called."}));
+}
+
 TEST_F(TrackerOptions, TransmitterOffsetInEveryUnit)
 {
     struct Case {

@@ -1,6 +1,7 @@
 #include "tracker/CTraCommonH.h"
 
 #include <cctype>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -49,8 +50,11 @@ bool readNumber(const char* text, float& value)
     if (number == 0.0 && std::isalpha(static_cast<unsigned char>(text[0])) != 0) {
         return false;
     }
+    if (!std::isfinite(number) || std::fabs(number) > FLT_MAX) {
+        return false;
+    }
     value = static_cast<float>(number);
-    return std::isfinite(value);
+    return true;
 }
 
 }  // namespace
