@@ -10,7 +10,7 @@
 #include "common/CLogH.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
-#include "controller/ButtonBits.h"
+#include "tracker/SampleTransform.h"
 
 namespace {
 

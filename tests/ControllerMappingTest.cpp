@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/DataRecords.h"
-#include "controller/ButtonBits.h"
+#include "tracker/SampleTransform.h"
 #include "controller/CConCommonH.h"
 #include "kit/ControllerLayer.h"
 #include "kit/HostStorage.h"
@@ -32,7 +32,7 @@ Lines reportOf(const CConCommonH& layer)
     return capture.lines();
 }
 
-TEST(ButtonBits, RefusedButtonsLeaveTheRecordAlone)
+TEST(ControllerButtonBits, RefusedButtonsLeaveTheRecordAlone)
 {
     ControllerData record = freshRecord();
     record.buttonCount = toNetwork32(32);
@@ -49,7 +49,7 @@ TEST(ButtonBits, RefusedButtonsLeaveTheRecordAlone)
     EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
 }
 
-TEST(ButtonBits, BitsAreSetAndClearedInPlace)
+TEST(ControllerButtonBits, BitsAreSetAndClearedInPlace)
 {
     ControllerData record = freshRecord();
     record.buttonCount = toNetwork32(3);
