@@ -137,6 +137,17 @@ bool FlockSimulator::hungUp() const
     return hungUp_;
 }
 
+void FlockSimulator::hangUpNow(HangUp how)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hangUpRequested_ = true;
+        requestedHangUp_ = how;
+    }
+    const char byte = 0;
+    (void)!::write(wake_[1], &byte, 1);
+}
+
 void FlockSimulator::setMotion(Motion motion)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -174,16 +185,24 @@ void FlockSimulator::run()
     std::uint8_t input[256];
     for (;;) {
         bool streaming = false;
+        bool hangUpRequested = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) {
                 return;
             }
+            hangUpRequested = hangUpRequested_ && !hungUp_;
             while (!injected_.empty()) {
                 output_.push_back(std::move(injected_.front()));
                 injected_.pop_front();
             }
             streaming = !hungUp_ && !hangUpPending_ && anyStreaming();
+        }
+        if (hangUpRequested) {
+            // Closed here, on the thread that polls the line, so that the
+            // close takes effect at once.
+            hangUp(requestedHangUp_);
+            continue;
         }
         const bool fast = setup_.rate <= 0.0;
         int timeoutMs = -1;
@@ -449,12 +468,12 @@ void FlockSimulator::flush()
         std::lock_guard<std::mutex> lock(mutex_);
         pending = hangUpPending_ && !hungUp_;
     }
-    if (pending && std::none_of(output_.begin(), output_.end(), [](const Chunk& c) { return c.record; })) {
-        hangUp();
+    if (pending && output_.empty()) {
+        hangUp(setup_.faults.hangUp);
     }
 }
 
-void FlockSimulator::hangUp()
+void FlockSimulator::hangUp(HangUp how)
 {
     output_.clear();
     {
@@ -464,7 +483,7 @@ void FlockSimulator::hangUp()
             unit.streaming = false;
         }
     }
-    if (setup_.faults.hangUp == HangUp::Close) {
+    if (how == HangUp::Close) {
         line_.closeMaster();
     }
     changed_.notify_all();

@@ -55,6 +55,9 @@ public:
     std::uint64_t recordsSent() const;
     bool hungUp() const;
 
+    // Hangs up at once, as the fault knob does after its count of records.
+    void hangUpNow(HangUp how);
+
     void setMotion(Motion motion);
     // Puts bytes on the line as they are, in one write.
     void send(std::vector<std::uint8_t> bytes);
@@ -77,7 +80,7 @@ private:
     void makeCycle();
     void reply(std::vector<std::uint8_t> bytes);
     void flush();
-    void hangUp();
+    void hangUp(HangUp how);
     UnitState* unitAt(std::uint32_t address);
 
     Setup setup_;
@@ -98,6 +101,8 @@ private:
     std::uint64_t recordsSent_ = 0;
     bool hungUp_ = false;
     bool hangUpPending_ = false;
+    bool hangUpRequested_ = false;
+    HangUp requestedHangUp_ = HangUp::Silence;
 
     // The simulator's thread only (handle() runs there too).
     CommandDecoder decoder_;

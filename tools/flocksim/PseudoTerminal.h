@@ -25,7 +25,9 @@ public:
     bool lineSettings(termios& settings) const;
     bool setLineSettings(const termios& settings);
 
-    // Hangs the line up: a driver's reads end, its writes fail.
+    // Hangs the line up: a driver's reads end, its writes fail. Only by the
+    // thread that works the master side (a close does not end another
+    // thread's wait on it).
     void closeMaster();
     void close();
 
