@@ -1,0 +1,264 @@
+// Configure, start and stop against a simulated flock: the exact bytes on
+// the line, and what the device makes of the flock's replies.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "kit/DeviceHost.h"
+#include "kit/FlockPartner.h"
+#include "kit/StdoutCapture.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// The same command behind the prefix of each address, in normal addressing.
+Bytes toUnits(std::initializer_list<std::uint8_t> addresses, const Bytes& command)
+{
+    Bytes all;
+    for (std::uint8_t address : addresses) {
+        all.push_back(static_cast<std::uint8_t>(0xF0 + address));
+        all.insert(all.end(), command.begin(), command.end());
+    }
+    return all;
+}
+
+const Bytes kGroupModeOn{0x50, 0x23, 0x01, 0x4F, 0x23};
+const Bytes kSystemStatus{0x4F, 0x24};
+const Bytes kHemisphere{0x4C, 0x0C, 0x00};
+const Bytes kReferenceFrame{0x72, 0x00, 0xC0, 0x00, 0x40, 0x00, 0x00};
+const Bytes kPositionAngles{0x59};
+
+Bytes autoConfig(std::uint8_t units)
+{
+    return {0x50, 0x32, units};
+}
+
+// The flock received exactly these bytes (waiting for them first: the
+// simulator reads on a thread of its own).
+void expectReceived(const kit::FlockPartner& partner, const Bytes& expected)
+{
+    partner.waitForReceived(expected.size(), 2000);
+    EXPECT_EQ(partner.received(), expected);
+}
+
+// A device on a simulated flock, initialised.
+struct Rig {
+    Rig(const flocksim::Setup& setup, const std::string& options, std::int32_t debugLevel = 0)
+        : partner(setup), host(config(options), debugLevel)
+    {
+        kit::StdoutCapture capture;
+        initResult = host.init();
+        initOutput = capture.text();
+    }
+
+    std::string config(const std::string& options) const
+    {
+        return "Vantrel " + options + "\nport " + partner.portName() + "\n";
+    }
+
+    std::int32_t configure(std::string* output = nullptr)
+    {
+        kit::StdoutCapture capture;
+        const std::int32_t result = host.device().configure();
+        if (output != nullptr) {
+            *output = capture.text();
+        }
+        return result;
+    }
+
+    kit::FlockPartner partner;
+    kit::DeviceHost host;
+    std::int32_t initResult = 0;
+    std::string initOutput;
+};
+
+TEST(DeviceRun, DefaultConfiguration)
+{
+    Rig rig(flocksim::Setup::flock(3, 1), "");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    EXPECT_EQ(rig.configure(), 2);
+    expectReceived(rig.partner, join({kGroupModeOn, autoConfig(3), kSystemStatus, toUnits({2, 3}, kHemisphere),
+                    toUnits({2, 3}, kReferenceFrame), toUnits({2, 3}, kPositionAngles), {0x51}}));
+}
+
+TEST(DeviceRun, ErcFurtherDownTheBus)
+{
+    Rig rig(flocksim::Setup::flock(3, 3), "2\nerc 3");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    EXPECT_EQ(rig.configure(), 2);
+    expectReceived(rig.partner, join({{0x30, 0x30}, kGroupModeOn, autoConfig(3), kSystemStatus, toUnits({1, 2}, kHemisphere),
+                    toUnits({1, 2}, kReferenceFrame), toUnits({1, 2}, kPositionAngles), {0x51}}));
+}
+
+TEST(DeviceRun, SrtWithLongRangeScalingReachesUnitsOnFirstConfigure)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 0);
+    setup.units[1].srt = true;
+    Rig rig(setup, "2\nsrt 2\nscaling 72\nmeasurementrate 144");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    EXPECT_EQ(rig.configure(), 2);
+    expectReceived(rig.partner, join({{0x30, 0x20}, kGroupModeOn, autoConfig(2), kSystemStatus,
+                    toUnits({1, 2}, {0x50, 0x03, 0x01, 0x00}), toUnits({1, 2}, {0x50, 0x07, 0x00, 0x90}),
+                    toUnits({1, 2}, kHemisphere), toUnits({1, 2}, kReferenceFrame),
+                    toUnits({1, 2}, kPositionAngles), {0x51}}));
+}
+
+TEST(DeviceRun, OptionalCommandsAndMouse)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[2].mouse = true;
+    Rig rig(setup, "\nsync type3\nfilter yes\nhemisphere -x\ncavecoord off\nreportrate 8\nmouse 3");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    EXPECT_EQ(rig.configure(), 1);
+    expectReceived(rig.partner, join({{0x41, 0x03}, kGroupModeOn, autoConfig(3), kSystemStatus, {0x50, 0x04, 0x00, 0x00},
+                    toUnits({2, 3}, {0x4C, 0x00, 0x01}), toUnits({2, 3}, kPositionAngles),
+                    toUnits({3}, {0x4D, 0x01}), {0x53}}));
+}
+
+TEST(DeviceRun, ExpandedAndSuperAddressing)
+{
+    {
+        flocksim::Setup setup = flocksim::Setup::flock(17, 1);
+        setup.maxAddress = 30;
+        Rig rig(setup, "16\naddressingmode expanded\ncavecoord no");
+        ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+        EXPECT_EQ(rig.configure(), 2);
+        Bytes hemisphere;
+        Bytes positionAngles;
+        for (std::uint8_t address = 2; address <= 17; ++address) {
+            const std::uint8_t prefix = address <= 15 ? 0xF0 + address : 0xE0 + (address - 16);
+            hemisphere.insert(hemisphere.end(), {prefix, 0x4C, 0x0C, 0x00});
+            positionAngles.insert(positionAngles.end(), {prefix, 0x59});
+        }
+        expectReceived(rig.partner, join({kGroupModeOn, autoConfig(17), kSystemStatus, hemisphere, positionAngles, {0x51}}));
+    }
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.maxAddress = 126;
+    Rig rig(setup, "2\naddressingmode super\ncavecoord off");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    EXPECT_EQ(rig.configure(), 2);
+    expectReceived(rig.partner, join({kGroupModeOn, autoConfig(3), kSystemStatus, {0xA0, 0x02, 0x4C, 0x0C, 0x00, 0xA0, 0x03, 0x4C, 0x0C, 0x00},
+                    {0xA0, 0x02, 0x59, 0xA0, 0x03, 0x59}, {0x51}}));
+}
+
+TEST(DeviceRun, GroupModeRefused)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.groupModeReply = 0;
+    Rig rig(setup, "");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    std::string output;
+    EXPECT_EQ(rig.configure(&output), 0);
+    EXPECT_EQ(output, "Dev: ERROR: CVantrel: Could not start group mode.\n");
+    expectReceived(rig.partner, kGroupModeOn);
+}
+
+TEST(DeviceRun, UnitNotRunningFailsOnlyWithDebugOutput)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[2].running = false;
+    {
+        Rig rig(setup, "");
+        ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+        std::string output;
+        EXPECT_EQ(rig.configure(&output), 2);
+        EXPECT_EQ(output, "");
+    }
+    Rig rig(setup, "", 1);
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    std::string output;
+    EXPECT_EQ(rig.configure(&output), 0);
+    expectReceived(rig.partner, join({kGroupModeOn, autoConfig(3), kSystemStatus}));
+    const Lines expectedTail{
+        "Dev: DEBUG: CVantrel: Checking system status.",
+        "Dev: DEBUG: CVantrel: Receiving system status.",
+        "Dev: DEBUG: CVantrel: Receiving system status done.",
+        "Dev: DEBUG: CVantrel: Flock device 1 (unitID 0): running, ERC-0",
+        "Dev: DEBUG: CVantrel: Flock device 2 (unitID 1): running, Receiver",
+        "Dev: DEBUG: CVantrel: Flock device 3 (unitID 2): not-running, Receiver",
+        "Dev: ERROR: CVantrel: At least one device is not running.",
+        "Dev: DEBUG: CVantrel: Checking system status done.",
+    };
+    kit::StdoutCapture split;
+    std::cout << output << std::flush;
+    const Lines lines = split.lines();
+    ASSERT_GE(lines.size(), expectedTail.size());
+    EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(expectedTail.size()), lines.end()), expectedTail);
+}
+
+TEST(DeviceRun, UnitBeyondTheConfiguredBusShowsUnitIdZero)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(4, 1);
+    Rig rig(setup, "2", 1);  // the flock has one unit more than configured
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    std::string output;
+    EXPECT_EQ(rig.configure(&output), 2);
+    EXPECT_NE(output.find("Dev: DEBUG: CVantrel: Flock device 4 (unitID 0): running, Receiver\n"), std::string::npos)
+        << output;
+}
+
+TEST(DeviceRun, StartStreamsAndStopPutsTheFlockToSleep)
+{
+    Rig rig(flocksim::Setup::flock(3, 1), "");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    ASSERT_EQ(rig.configure(), 2);
+    rig.partner.clearLog();
+    kit::StdoutCapture capture;
+    EXPECT_TRUE(rig.host.device().start());
+    rig.host.device().setPauseDivisor(1);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(rig.host.device().stop());
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1000));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(3000));
+    // Records streamed in between are of no interest here: only the commands.
+    expectReceived(rig.partner, (Bytes{0x40, 0x42, 0x47}));
+    // The port is closed: the next command fails at its first write.
+    EXPECT_EQ(rig.host.device().configure(), 0);
+    EXPECT_EQ(capture.text().find("Dev: ERROR: CVantrel: Starting group mode failed.\n") != std::string::npos, true)
+        << capture.text();
+}
+
+TEST(DeviceCommands, NextTransmitterAddresses)
+{
+    Rig rig(flocksim::Setup::flock(3, 1), "");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    CVantrel& device = rig.host.device();
+    kit::StdoutCapture capture;
+    EXPECT_TRUE(device.sendNextTransmitter(1, 0));
+    EXPECT_FALSE(device.sendNextTransmitter(0, 0));
+    EXPECT_FALSE(device.sendNextTransmitter(4, 0));
+    EXPECT_TRUE(device.sendNextTransmitter(3, 0));
+    EXPECT_FALSE(device.setSync(4));
+    ASSERT_TRUE(rig.partner.waitForReceived(2, 1000));
+    expectReceived(rig.partner, (Bytes{0x30, 0x30}));
+    EXPECT_EQ(capture.text(), "");
+}
+
+TEST(DeviceCommands, NextTransmitterRefusesAddressesBeyondFourBits)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(17, 1);
+    setup.maxAddress = 30;
+    Rig rig(setup, "16\naddressingmode expanded");
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    kit::StdoutCapture capture;
+    EXPECT_FALSE(rig.host.device().sendNextTransmitter(16, 0));
+    EXPECT_EQ(capture.text(), "Dev: ERROR: CVantrel: Sending Next-Transmitter command failed.\n");
+    expectReceived(rig.partner, Bytes{});
+}
+
+}  // namespace

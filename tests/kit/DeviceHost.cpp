@@ -1,0 +1,20 @@
+#include "kit/DeviceHost.h"
+
+namespace kit {
+
+DeviceHost::DeviceHost(const std::string& text, std::int32_t debugLevel)
+    : config_(text), settings_(plainLogSettings("Dev"))
+{
+    settings_.debugLevel = debugLevel;
+    info_.trackerStorage = trackers_.storage();
+    info_.controllerStorage = controllers_.storage();
+    info_.runFlag = &run_;
+    device_.reset(new CVantrel(config_.block(), &settings_));
+    // Commands pause a hundredth of their time here; the shipped module
+    // always pauses in full.
+    device_->setPauseDivisor(100);
+}
+
+DeviceHost::~DeviceHost() = default;
+
+}  // namespace kit

@@ -1,0 +1,44 @@
+#pragma once
+// Host side of the test kit: one device object built the way createDev
+// builds it, with the host records it needs (configuration, logger settings,
+// storages with real mutexes, run flag and update masks).
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "driver/CVantrel.h"
+#include "kit/ConfigText.h"
+#include "kit/HostStorage.h"
+
+namespace kit {
+
+class DeviceHost {
+public:
+    // text: the device's configuration; debugLevel 0 keeps DEBUG lines out.
+    explicit DeviceHost(const std::string& text, std::int32_t debugLevel = 0);
+    ~DeviceHost();
+
+    CVantrel& device() { return *device_; }
+    ConfigText& config() { return config_; }
+    InitInfo& initInfo() { return info_; }
+    HostStorage& trackers() { return trackers_; }
+    HostStorage& controllers() { return controllers_; }
+    std::int32_t& runFlag() { return run_; }
+    UpdateMasks& masks() { return masks_; }
+
+    // init with every storage in place.
+    std::int32_t init() { return device_->init(&info_); }
+    std::int32_t receive() { return device_->recvData(&masks_, nullptr); }
+
+private:
+    ConfigText config_;
+    LogSettings settings_;
+    HostStorage trackers_{HostStorage::Kind::Tracker};
+    HostStorage controllers_{HostStorage::Kind::Controller};
+    std::int32_t run_ = 1;
+    InitInfo info_{};
+    UpdateMasks masks_{};
+    std::unique_ptr<CVantrel> device_;
+};
+
+}  // namespace kit

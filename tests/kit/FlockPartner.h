@@ -1,0 +1,47 @@
+#pragma once
+// A flock simulator at the far end of a device's serial line, one per test.
+// Natively the simulator runs in this process on a pseudo-terminal of its
+// own. The set-up is plain data, so that a simulator in another process can
+// be given the same one.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FlockSetup.h"
+
+namespace flocksim {
+class FlockSimulator;
+}
+
+namespace kit {
+
+class FlockPartner {
+public:
+    explicit FlockPartner(const flocksim::Setup& setup);
+    ~FlockPartner();
+    FlockPartner(const FlockPartner&) = delete;
+    FlockPartner& operator=(const FlockPartner&) = delete;
+
+    // False when the simulator could not be started; problem() says why.
+    bool started() const { return !portName_.empty(); }
+    const std::string& problem() const { return problem_; }
+    // The name that the device opens as its port.
+    const std::string& portName() const { return portName_; }
+
+    // Every byte the flock received so far, in order.
+    std::vector<std::uint8_t> received() const;
+    // Waits until at least count bytes were received; false on time-out.
+    bool waitForReceived(std::size_t count, int timeoutMs) const;
+    void clearLog();
+    // Puts bytes on the line in one write, as they are.
+    void send(const std::vector<std::uint8_t>& bytes);
+
+private:
+    std::string portName_;
+    std::string problem_;
+    std::unique_ptr<flocksim::FlockSimulator> simulator_;
+};
+
+}  // namespace kit
