@@ -125,6 +125,7 @@ TEST(GridCalib, BadTablesAreReportedAndLeavePosesUnchanged)
     const std::vector<std::pair<std::string, std::string>> cases = {
         {header + sevenNodes, ", line 11 (end of table): node 1 1 1 is missing."},
         {header + "0 0 0 0 abc 0\n", ", line 4: \"abc\" is not a number."},
+        {"grid 2 2 2\r\norigin 0 0 0\r\nspacing 1 1 1\r\n0 0 0 0 1,5 0\r\n", ", line 4: \"1,5\" is not a number."},
         {header + "0 0 2 0 0 0\n", ", line 4: node index \"2\" along z is not a whole number from 0 to 1."},
         {header + "0 0 0 0 0 0\n# again\n0 0 0 1 1 1\n", ", line 6: node 0 0 0 given twice (first at line 4)."},
         {header + "0 0 0 0 0\n", ", line 4: a node needs six values: i j k and the true x y z."},

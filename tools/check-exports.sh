@@ -1,13 +1,14 @@
 #!/bin/bash
-# Checks that the module exports exactly createDev and deleteDev and, for the
-# Windows DLL, that it imports system DLLs only.
+# Checks that a library exports exactly the given names (comma-separated,
+# sorted; the module's createDev and deleteDev by default) and, for a Windows
+# DLL, that it imports system DLLs only.
 set -euo pipefail
 module="$1"
-expected=$'createDev\ndeleteDev'
+expected=$(tr ',' '\n' <<<"${2:-createDev,deleteDev}")
 case "$module" in
 *.dll)
     dump=$(i686-w64-mingw32-objdump -p "$module")
-    exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF;next} t{t=0}' <<<"$dump" | sort)
+    exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[ \t]*\[/{print $NF;next} t{t=0}' <<<"$dump" | sort)
     imports=$(awk '/DLL Name:/{print tolower($3)}' <<<"$dump" | sort -u)
     echo "exports:"; echo "$exports"; echo "imports:"; echo "$imports"
     [[ "$exports" == "$expected" ]] || { echo "unexpected exports"; exit 1; }
