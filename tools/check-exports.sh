@@ -1,9 +1,10 @@
 #!/bin/bash
-# Checks that the module exports exactly createDev and deleteDev and, for the
-# Windows DLL, that it imports system DLLs only.
+# Checks that a library exports exactly the given names (comma-separated,
+# sorted; the module's createDev and deleteDev by default) and, for a Windows
+# DLL, that it imports system DLLs only.
 set -euo pipefail
 module="$1"
-expected=$'createDev\ndeleteDev'
+expected=$(tr ',' '\n' <<<"${2:-createDev,deleteDev}")
 case "$module" in
 *.dll)
     dump=$(i686-w64-mingw32-objdump -p "$module")

@@ -1,5 +1,7 @@
 #include "kit/StdoutCapture.h"
 
+#include "kit/TempFile.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -22,28 +24,6 @@
 #endif
 
 namespace kit {
-
-namespace {
-
-std::string temporaryPath()
-{
-#if defined(_WIN32)
-    char directory[MAX_PATH];
-    char name[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, directory);
-    ::GetTempFileNameA(directory, "vtc", 0, name);
-    return name;
-#else
-    char name[] = "/tmp/vantrel-stdout-XXXXXX";
-    const int fd = ::mkstemp(name);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return name;
-#endif
-}
-
-}  // namespace
 
 StdoutCapture::StdoutCapture() : path_(temporaryPath())
 {
