@@ -6,6 +6,7 @@
 
 #include "common/CConfigH.h"
 #include "common/CLogH.h"
+#include "common/CSampleClock.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
 #include "platform/Platform.h"
@@ -1160,12 +1161,11 @@ bool CVantrel::decodeRecord(std::uint32_t address)
         pose.z *= scale;
     }
 
-    platform::TimeOfDay now{};
-    platform::timeOfDay(now);
-    const TimeRecord time{now.seconds, now.milliseconds, now.timezoneMinutes, now.daylight, 0};
+    TimeRecord time{};
+    sampleClock.now(time);
     currentTracker.timeRecord = time;
-    currentTracker.sampleSeconds = toNetwork32(now.seconds);
-    currentTracker.sampleMicroseconds = toNetwork32(std::uint32_t{now.milliseconds} * 1000u);
+    currentTracker.sampleSeconds = toNetwork32(time.seconds);
+    currentTracker.sampleMicroseconds = toNetwork32(std::uint32_t{time.milliseconds} * 1000u);
     const std::uint32_t trackerId = trackerOutputId(address) + trackerLayer->outputOffset;
     if (trackerId >= 1 && trackerId <= 32) {
         currentTracker.storageIndex = toNetwork32(trackerId);

@@ -5,6 +5,7 @@
 // host's shared storages.
 #include <cstdint>
 
+#include "common/CSampleClock.h"
 #include "vantrel/CBase.h"
 
 class CConCommonH;
@@ -126,4 +127,5 @@ private:
     // check against the final number of bus devices.
     std::uint32_t mouseLines[kMaxBusAddress] = {};
     std::uint32_t pauseDivisor = 1;
+    CSampleClock sampleClock;
 };

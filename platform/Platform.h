@@ -19,15 +19,12 @@ void sleepMs(std::uint32_t milliseconds);
 // Local broken-down time of t (thread-safe).
 bool localTime(std::time_t t, std::tm& out);
 
-// The runtime's time of day: seconds since 1970, milliseconds, time-zone
-// minutes west of UTC and the daylight-saving flag.
-struct TimeOfDay {
-    std::uint32_t seconds;
-    std::uint16_t milliseconds;
-    std::int16_t timezoneMinutes;
-    std::int16_t daylight;
-};
-void timeOfDay(TimeOfDay& out);
+// The current time: seconds since 1970 and the millisecond within the second.
+void currentTime(std::uint32_t& seconds, std::uint16_t& milliseconds);
+
+// The local time zone at the given time: minutes west of UTC (standard time)
+// and whether daylight saving is in force.
+void timeZone(std::uint32_t seconds, std::int16_t& minutesWest, std::int16_t& daylight);
 
 // The calling thread's last OS error code (GetLastError / errno).
 std::uint32_t lastErrorCode();

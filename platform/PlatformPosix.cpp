@@ -4,7 +4,6 @@
 #include <cstring>
 #include <pthread.h>
 #include <sys/syscall.h>
-#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,20 +27,24 @@ bool localTime(std::time_t t, std::tm& out)
     return ::localtime_r(&t, &out) != nullptr;
 }
 
-void timeOfDay(TimeOfDay& out)
+void currentTime(std::uint32_t& seconds, std::uint16_t& milliseconds)
 {
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    seconds = static_cast<std::uint32_t>(now.tv_sec);
+    milliseconds = static_cast<std::uint16_t>(now.tv_nsec / 1000000);
+}
+
+void timeZone(std::uint32_t seconds, std::int16_t& minutesWest, std::int16_t& daylight)
+{
     std::tm local{};
-    const std::time_t seconds = now.tv_sec;
-    ::localtime_r(&seconds, &local);
-    out.seconds = static_cast<std::uint32_t>(now.tv_sec);
-    out.milliseconds = static_cast<std::uint16_t>(now.tv_usec / 1000);
-    // tm_gmtoff is seconds east of UTC and already includes daylight saving;
-    // the record carries the standard zone west of UTC plus the flag.
+    const std::time_t when = static_cast<std::time_t>(seconds);
+    ::localtime_r(&when, &local);
+    // tm_gmtoff is seconds east of UTC and includes daylight saving; the
+    // record carries the standard zone west of UTC and the flag.
     const long dstShift = local.tm_isdst > 0 ? 3600 : 0;
-    out.timezoneMinutes = static_cast<std::int16_t>(-(local.tm_gmtoff - dstShift) / 60);
-    out.daylight = static_cast<std::int16_t>(local.tm_isdst > 0 ? 1 : 0);
+    minutesWest = static_cast<std::int16_t>(-(local.tm_gmtoff - dstShift) / 60);
+    daylight = static_cast<std::int16_t>(local.tm_isdst > 0 ? 1 : 0);
 }
 
 std::uint32_t lastErrorCode()

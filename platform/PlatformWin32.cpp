@@ -22,14 +22,20 @@ bool localTime(std::time_t t, std::tm& out)
     return ::localtime_s(&out, &t) == 0;
 }
 
-void timeOfDay(TimeOfDay& out)
+void currentTime(std::uint32_t& seconds, std::uint16_t& milliseconds)
 {
     __timeb32 now{};
     ::_ftime32_s(&now);
-    out.seconds = static_cast<std::uint32_t>(now.time);
-    out.milliseconds = now.millitm;
-    out.timezoneMinutes = now.timezone;
-    out.daylight = now.dstflag;
+    seconds = static_cast<std::uint32_t>(now.time);
+    milliseconds = now.millitm;
+}
+
+void timeZone(std::uint32_t, std::int16_t& minutesWest, std::int16_t& daylight)
+{
+    __timeb32 now{};
+    ::_ftime32_s(&now);
+    minutesWest = now.timezone;
+    daylight = now.dstflag;
 }
 
 std::uint32_t lastErrorCode()
