@@ -7,7 +7,7 @@ expected=$'createDev\ndeleteDev'
 case "$module" in
 *.dll)
     dump=$(i686-w64-mingw32-objdump -p "$module")
-    exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF;next} t{t=0}' <<<"$dump" | sort)
+    exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[ \t]*\[/{print $NF;next} t{t=0}' <<<"$dump" | sort)
     imports=$(awk '/DLL Name:/{print tolower($3)}' <<<"$dump" | sort -u)
     echo "exports:"; echo "$exports"; echo "imports:"; echo "$imports"
     [[ "$exports" == "$expected" ]] || { echo "unexpected exports"; exit 1; }
