@@ -191,10 +191,8 @@ bool applyControl(PosixPort& port, const SerialControlBlock& control)
     if (control.fInX != 0) {
         t.c_iflag |= IXOFF;
     }
-    if (control.fOutX != 0 || control.fInX != 0) {
-        t.c_cc[VSTART] = static_cast<cc_t>(control.XonChar);
-        t.c_cc[VSTOP] = static_cast<cc_t>(control.XoffChar);
-    }
+    t.c_cc[VSTART] = static_cast<cc_t>(control.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(control.XoffChar);
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 || ::tcsetattr(port.fd, TCSANOW, &t) != 0) {
