@@ -1,0 +1,409 @@
+// The flock simulator: its command decoding, its answers, the state it keeps,
+// its records and its faults. The host side of the line is the real serial
+// port handle.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "CommandDecoder.h"
+#include "FlockSimulator.h"
+#include "Motion.h"
+#include "WineComLink.h"
+#include "common/CLogH.h"
+#include "kit/HostStorage.h"
+#include "kit/StdoutCapture.h"
+#include "serial/CRS232H.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Commands = std::vector<flocksim::Command>;
+
+Commands decodeAll(std::uint32_t maxAddress, const Bytes& bytes)
+{
+    flocksim::CommandDecoder decoder(maxAddress);
+    Commands commands;
+    for (const std::uint8_t byte : bytes) {
+        flocksim::Command command;
+        if (decoder.feed(byte, command)) {
+            commands.push_back(command);
+        }
+    }
+    EXPECT_TRUE(decoder.idle());
+    return commands;
+}
+
+flocksim::Command unknown(std::uint32_t address, Bytes bytes)
+{
+    return flocksim::Command{address, std::move(bytes), false};
+}
+
+TEST(FlockSim, DecodesCommandsAndPrefixesInEveryAddressingMode)
+{
+    // Normal addressing: one byte 0xF0 + address, 1 to 14.
+    EXPECT_EQ(decodeAll(14, {0xF2, 0x4C, 0x0C, 0x00, 0xF3, 0x4C, 0x0C, 0x00, 0xFE, 0x59, 0xFF, 0xE0, 0x59}),
+              (Commands{{2, {0x4C, 0x0C, 0x00}},
+                        {3, {0x4C, 0x0C, 0x00}},
+                        {14, {0x59}},
+                        unknown(0, {0xFF}),
+                        unknown(0, {0xE0}),
+                        {0, {0x59}}}));
+    // Expanded: 0xF0 + address for 1 to 15, 0xE0 + address - 16 for 16 to 30.
+    EXPECT_EQ(decodeAll(30, {0xF1, 0x59, 0xFF, 0x59, 0xE0, 0x59, 0xEE, 0x4D, 0x01, 0xEF}),
+              (Commands{{1, {0x59}}, {15, {0x59}}, {16, {0x59}}, {30, {0x4D, 0x01}}, unknown(0, {0xEF})}));
+    // Super: 0xA0 and the address, 1 to 126.
+    EXPECT_EQ(decodeAll(126, {0xA0, 0x64, 0x59, 0xA0, 0x7E, 0x41, 0x02, 0xA0, 0x00, 0xF2}),
+              (Commands{{100, {0x59}}, {126, {0x41, 0x02}}, unknown(0, {0xA0, 0x00}), unknown(0, {0xF2})}));
+    // Parameter counts, unknown parameters and command bytes, a prefix that
+    // no command followed.
+    EXPECT_EQ(decodeAll(14, {0x50, 0x07, 0x00, 0x90, 0x50, 0x23, 0x01, 0x50, 0x32, 0x03, 0x50, 0x03, 0x01, 0x00,
+                             0x50, 0x04, 0x00, 0x00, 0x50, 0x63, 0x72, 0x00, 0xC0, 0x00, 0x40, 0x00, 0x00, 0x4F,
+                             0x24, 0x4F, 0x05, 0x30, 0x30, 0x52, 0x40, 0x42, 0x47, 0x7A, 0xF2, 0xF3, 0x59}),
+              (Commands{{0, {0x50, 0x07, 0x00, 0x90}},
+                        {0, {0x50, 0x23, 0x01}},
+                        {0, {0x50, 0x32, 0x03}},
+                        {0, {0x50, 0x03, 0x01, 0x00}},
+                        {0, {0x50, 0x04, 0x00, 0x00}},
+                        unknown(0, {0x50, 0x63}),
+                        {0, {0x72, 0x00, 0xC0, 0x00, 0x40, 0x00, 0x00}},
+                        {0, {0x4F, 0x24}},
+                        unknown(0, {0x4F, 0x05}),
+                        {0, {0x30, 0x30}},
+                        {0, {0x52}},
+                        {0, {0x40}},
+                        {0, {0x42}},
+                        {0, {0x47}},
+                        unknown(0, {0x7A}),
+                        unknown(0, {0xF2}),
+                        {3, {0x59}}}));
+}
+
+TEST(FlockSim, EncodesRecordsAsTheUnitsSendThem)
+{
+    flocksim::Sample sample;
+    sample.words = {0, 0, 0, 0x4000, 0, 0};
+    std::uint8_t record[flocksim::kMaxRecordLength];
+    ASSERT_EQ(flocksim::encodeRecord(sample, false, 2, record), 13u);
+    EXPECT_EQ(Bytes(record, record + 13), (Bytes{0x80, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0x02}));
+    sample.words = {0x7FFC, -32768, -4, 0, 0, 0};
+    sample.buttons = 0x30;
+    ASSERT_EQ(flocksim::encodeRecord(sample, true, 0, record), 13u);
+    EXPECT_EQ(Bytes(record, record + 13), (Bytes{0xFF, 0x3F, 0x00, 0x40, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 0x30}));
+    EXPECT_EQ(flocksim::wordFromBytes(0xFF, 0x3F), 0x7FFC);
+    EXPECT_EQ(flocksim::wordFromBytes(0x80, 0x40), -32768);
+    EXPECT_EQ(flocksim::wordFromFraction(1.0), 0x7FFC);
+    EXPECT_EQ(flocksim::wordFromFraction(-1.0), -32768);
+    EXPECT_EQ(flocksim::wordFromFraction(0.5) & 3, 0);
+}
+
+// A flock on a pseudo-terminal with the serial port handle as the host.
+class FlockLine : public ::testing::Test {
+protected:
+    void startFlock(flocksim::Setup setup)
+    {
+        simulator = std::make_unique<flocksim::FlockSimulator>(std::move(setup));
+        std::string error;
+        ASSERT_TRUE(simulator->start(error)) << error;
+        ASSERT_TRUE(port.openPort(simulator->linePath().c_str()));
+        PortAttributes attributes{};
+        attributes.control.BaudRate = 38400;
+        attributes.control.fBinary = 1;
+        attributes.control.ByteSize = 8;
+        attributes.timeouts.ReadTotalTimeoutConstant = 300;
+        ASSERT_TRUE(port.setAttributes(&attributes));
+    }
+
+    void write(const Bytes& bytes)
+    {
+        ASSERT_EQ(port.writeBytes(bytes.data(), static_cast<std::int32_t>(bytes.size())),
+                  static_cast<std::int32_t>(bytes.size()));
+    }
+
+    // Reads until count bytes came or the line stays quiet for a time-out.
+    Bytes read(std::size_t count)
+    {
+        Bytes bytes(count);
+        std::size_t got = 0;
+        while (got < count) {
+            const std::int32_t n = port.readBytes(bytes.data() + got, static_cast<std::int32_t>(count - got));
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+
+    // Sends a command and waits until the flock has taken it.
+    void command(const Bytes& bytes)
+    {
+        const std::size_t before = simulator->commands().size();
+        write(bytes);
+        ASSERT_TRUE(simulator->waitForCommands(before + 1, 2000));
+    }
+
+    // Splits a byte stream at the phasing bits into records; the part before
+    // the first phasing byte and the last record (maybe cut short) are left out.
+    static std::vector<Bytes> records(const Bytes& stream)
+    {
+        std::vector<Bytes> result;
+        Bytes current;
+        bool started = false;
+        for (const std::uint8_t byte : stream) {
+            if ((byte & 0x80) != 0) {
+                if (started) {
+                    result.push_back(current);
+                }
+                started = true;
+                current.assign(1, byte);
+            } else if (started) {
+                current.push_back(byte);
+            }
+        }
+        return result;
+    }
+
+    std::unique_ptr<flocksim::FlockSimulator> simulator;
+    CLogH log{kit::plainLogSettings("T")};
+    CRS232H port{&log};
+};
+
+TEST_F(FlockLine, AnswersTheGroupModeAndStatusQueries)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(5, 1);
+    setup.maxAddress = 30;
+    setup.units[0].ercTransmitters = 0x3;
+    setup.units[2].mouse = true;
+    setup.units[3].running = false;
+    setup.units[4].status = 0xA0;
+    startFlock(setup);
+    write({0x4F, 0x23});
+    EXPECT_EQ(read(1), (Bytes{0}));
+    write({0x50, 0x23, 0x01, 0x4F, 0x23});
+    EXPECT_EQ(read(1), (Bytes{1}));
+    write({0x4F, 0x24});
+    Bytes expected(30, 0);
+    expected[0] = 0xD3;  // in use, running, ERC with transmitters 0 and 1
+    expected[1] = 0xE0;  // in use, running, receiver
+    expected[2] = 0xE0;
+    expected[3] = 0xA0;  // not running
+    expected[4] = 0xA0;
+    EXPECT_EQ(read(31), expected);  // 30 bytes, then nothing
+
+    flocksim::Setup refusing = flocksim::Setup::flock(2, 1);
+    refusing.groupModeReply = 0;
+    port.closePort();
+    startFlock(refusing);
+    write({0x50, 0x23, 0x01, 0x4F, 0x23});
+    EXPECT_EQ(read(2), (Bytes{0}));
+}
+
+TEST_F(FlockLine, KeepsEveryUnitsStateAndLogsEachCommand)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[2].mouse = true;
+    startFlock(setup);
+    const Bytes configure = {0x30, 0x30, 0x41, 0x01, 0x50, 0x23, 0x01, 0x50, 0x32, 0x03, 0xF2, 0x50, 0x03, 0x01,
+                             0x00, 0xF3, 0x50, 0x07, 0x00, 0x90, 0xF2, 0x4C, 0x0C, 0x01, 0xF3, 0x72, 0x00, 0xC0,
+                             0x00, 0x40, 0x00, 0x00, 0xF2, 0x59, 0xF3, 0x4D, 0x01, 0x53, 0x50, 0x04, 0x00, 0x00};
+    write(configure);
+    ASSERT_TRUE(simulator->waitForCommands(12, 2000));
+    EXPECT_EQ(simulator->commands(), (Commands{{0, {0x30, 0x30}},
+                                               {0, {0x41, 0x01}},
+                                               {0, {0x50, 0x23, 0x01}},
+                                               {0, {0x50, 0x32, 0x03}},
+                                               {2, {0x50, 0x03, 0x01, 0x00}},
+                                               {3, {0x50, 0x07, 0x00, 0x90}},
+                                               {2, {0x4C, 0x0C, 0x01}},
+                                               {3, {0x72, 0x00, 0xC0, 0x00, 0x40, 0x00, 0x00}},
+                                               {2, {0x59}},
+                                               {3, {0x4D, 0x01}},
+                                               {0, {0x53}},
+                                               {0, {0x50, 0x04, 0x00, 0x00}}}));
+    EXPECT_EQ(simulator->received(), configure);
+    const flocksim::FlockState flock = simulator->flock();
+    EXPECT_EQ(flock.transmitterAddress, 3u);
+    EXPECT_EQ(flock.transmitterNumber, 0u);
+    EXPECT_EQ(flock.autoConfigUnits, 3u);
+    const flocksim::UnitState line = simulator->unit(1);
+    EXPECT_TRUE(line.groupMode);
+    EXPECT_EQ(line.sync, 1);
+    EXPECT_EQ(line.reportRate, 0x53);
+    EXPECT_TRUE(line.filterSet);
+    const flocksim::UnitState second = simulator->unit(2);
+    EXPECT_EQ(second.scaling, 1);
+    EXPECT_EQ(second.hemisphere, 0x0C01);
+    EXPECT_TRUE(second.positionAngles);
+    EXPECT_FALSE(second.buttonMode);
+    const flocksim::UnitState third = simulator->unit(3);
+    EXPECT_EQ(third.measurementRate, 0x9000);
+    EXPECT_TRUE(third.referenceFrameSet);
+    EXPECT_EQ(third.referenceFrame[0], -16384);
+    EXPECT_EQ(third.referenceFrame[1], 16384);
+    EXPECT_EQ(third.referenceFrame[2], 0);
+    EXPECT_TRUE(third.buttonMode);
+    EXPECT_FALSE(third.positionAngles);
+
+    command({0x47});
+    EXPECT_TRUE(simulator->unit(2).asleep);
+    EXPECT_TRUE(simulator->unit(3).asleep);
+    command({0x4F, 0x23});
+    EXPECT_EQ(read(1), (Bytes{1}));
+    EXPECT_FALSE(simulator->unit(3).asleep);
+}
+
+TEST_F(FlockLine, StreamsGroupModeRecordsUntilPoint)
+{
+    for (const double rate : {200.0, 0.0}) {
+        SCOPED_TRACE(rate);
+        flocksim::Setup setup = flocksim::Setup::flock(4, 1);
+        setup.units[2].mouse = true;
+        setup.units[3].running = false;
+        setup.rate = rate;
+        flocksim::Sample sample;
+        sample.words = {100, -200, 400, 0x4000, -0x4000, 0x7FFC};
+        setup.motion = flocksim::withButtons(flocksim::stillMotion(sample), {{0x10, 3}, {0x70, 2}});
+        if (simulator) {
+            port.closePort();
+        }
+        startFlock(setup);
+        command({0x50, 0x23, 0x01});
+        command({0xF3, 0x4D, 0x01});
+        command({0x40});
+        EXPECT_TRUE(simulator->unit(2).streaming);
+        const std::vector<Bytes> got = records(read(27 * 40));
+        ASSERT_GE(got.size(), 60u);
+        // Each cycle: the receiver at 2, then the one with the mouse at 3.
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            const Bytes& record = got[i];
+            const std::uint8_t address = static_cast<std::uint8_t>(2 + i % 2);
+            ASSERT_EQ(record.back(), address) << i;
+            ASSERT_EQ(record.size(), address == 3 ? 14u : 13u) << i;
+            for (std::size_t word = 0; word < 6; ++word) {
+                EXPECT_EQ(flocksim::wordFromBytes(record[2 * word], record[2 * word + 1]), sample.words[word]);
+            }
+            for (std::size_t at = 1; at < record.size(); ++at) {
+                EXPECT_EQ(record[at] & 0x80, 0);
+            }
+            if (address == 3) {
+                EXPECT_EQ(record[12], (i / 2) % 5 < 3 ? 0x10 : 0x70) << i;
+            }
+        }
+        // POINT ends the stream: after the records on their way and one
+        // answer per receiver, the line stays quiet.
+        command({0x42});
+        EXPECT_FALSE(simulator->unit(2).streaming);
+        read(1 << 20);
+        EXPECT_EQ(read(1), Bytes{});
+    }
+}
+
+TEST_F(FlockLine, WithoutGroupModeOnlyTheLineUnitStreamsAndNamesNoAddress)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 0);
+    startFlock(setup);
+    command({0x40});
+    const std::vector<Bytes> got = records(read(12 * 20));
+    ASSERT_GE(got.size(), 10u);
+    for (const Bytes& record : got) {
+        EXPECT_EQ(record.size(), 12u);
+    }
+    EXPECT_TRUE(simulator->unit(1).streaming);
+    EXPECT_FALSE(simulator->unit(2).streaming);
+    command({0x47});
+    read(1 << 20);
+    EXPECT_EQ(read(1), Bytes{});
+}
+
+TEST_F(FlockLine, NoiseAndDroppedBytes)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.rate = 0;
+    setup.faults.noiseEvery = 4;
+    setup.faults.noiseLength = 3;
+    setup.faults.dropEvery = 5;
+    setup.faults.hangUpAfter = 40;
+    startFlock(setup);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    const Bytes stream = read(1 << 16);
+    ASSERT_TRUE(simulator->hungUp());
+    EXPECT_EQ(simulator->recordsSent(), 40u);
+    // 40 records of 13 bytes, 8 of them one byte short, 10 times 3 noise bytes.
+    EXPECT_EQ(stream.size(), 40u * 13u - 8u + 10u * 3u);
+}
+
+TEST_F(FlockLine, HangingUpInSilenceOrByClosingTheLine)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.faults.hangUpAfter = 6;
+    startFlock(setup);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    EXPECT_EQ(records(read(1 << 16)).size(), 5u);  // the sixth is the last, not closed by a seventh
+    write({0x4F, 0x23});                            // no answer any more
+    EXPECT_EQ(read(1), Bytes{});
+
+    setup.faults.hangUp = flocksim::HangUp::Close;
+    port.closePort();
+    startFlock(setup);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    ASSERT_TRUE(simulator->waitForRecords(6, 2000));
+    kit::StdoutCapture capture;
+    read(1 << 16);
+    std::uint8_t byte = 0;
+    EXPECT_EQ(port.readBytes(&byte, 1), -1);
+    port.closePort();
+}
+
+TEST(FlockSim, MakesWineComPortsThatLeadToTheLine)
+{
+    char directory[] = "/tmp/flocksim-prefix-XXXXXX";
+    ASSERT_NE(::mkdtemp(directory), nullptr);
+    const std::string devices = std::string(directory) + "/dosdevices";
+    ASSERT_EQ(::mkdir(devices.c_str(), 0700), 0);
+    const char* saved = std::getenv("WINEPREFIX");
+    const std::string previous = saved != nullptr ? saved : "";
+    ::setenv("WINEPREFIX", directory, 1);
+    std::string error;
+    {
+        flocksim::WineComLink first;
+        flocksim::WineComLink second;
+        flocksim::WineComLink taken;
+        flocksim::WineComLink stale;
+        ASSERT_TRUE(first.create(0, "/dev/null", error)) << error;
+        ASSERT_TRUE(second.create(0, "/dev/zero", error)) << error;
+        EXPECT_EQ(first.comName(), "COM20");
+        EXPECT_EQ(second.comName(), "COM21");
+        EXPECT_EQ(second.openName(), "\\\\.\\COM21");
+        char target[64] = {};
+        ASSERT_GT(::readlink((devices + "/com20").c_str(), target, sizeof target - 1), 0);
+        EXPECT_STREQ(target, "/dev/null");
+        EXPECT_FALSE(taken.create(21, "/dev/null", error));
+        EXPECT_EQ(error, devices + "/com21 exists already");
+        ASSERT_EQ(::symlink("/nonexistent/pts/99", (devices + "/com7").c_str()), 0);
+        ASSERT_TRUE(stale.create(7, "/dev/null", error)) << error;
+        EXPECT_EQ(stale.comName(), "COM7");
+        first.remove();
+        EXPECT_NE(::access((devices + "/com20").c_str(), F_OK), 0);
+    }
+    EXPECT_NE(::access((devices + "/com21").c_str(), F_OK), 0);
+    EXPECT_NE(::access((devices + "/com7").c_str(), F_OK), 0);
+    if (saved != nullptr) {
+        ::setenv("WINEPREFIX", previous.c_str(), 1);
+    } else {
+        ::unsetenv("WINEPREFIX");
+    }
+    ::rmdir(devices.c_str());
+    ::rmdir(directory);
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// What the POSIX serial port does on its own account: exclusive opening, the
+// Win32 time-out rules on a terminal, reading ahead, a line that hangs up.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FlockSimulator.h"
+#include "common/CLogH.h"
+#include "kit/HostStorage.h"
+#include "kit/StdoutCapture.h"
+#include "platform/Platform.h"
+#include "serial/CRS232H.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+long long millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+std::string systemText(std::uint32_t code)
+{
+    char text[512];
+    platform::systemErrorText(code, text, sizeof text);
+    return text;
+}
+
+class PosixLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(simulator.start(error)) << error;
+        ASSERT_TRUE(port.openPort(simulator.linePath().c_str()));
+        applyTimeouts(0, 0, 1000);
+    }
+
+    void applyTimeouts(std::uint32_t interval, std::uint32_t multiplier, std::uint32_t constant)
+    {
+        PortAttributes attributes{};
+        attributes.control.BaudRate = 38400;
+        attributes.control.fBinary = 1;
+        attributes.control.ByteSize = 8;
+        attributes.timeouts.ReadIntervalTimeout = interval;
+        attributes.timeouts.ReadTotalTimeoutMultiplier = multiplier;
+        attributes.timeouts.ReadTotalTimeoutConstant = constant;
+        ASSERT_TRUE(port.setAttributes(&attributes));
+    }
+
+    // Sends bytes from the far end and waits until the line holds them.
+    void arrive(const Bytes& bytes)
+    {
+        simulator.send(bytes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    flocksim::FlockSimulator simulator{flocksim::Setup::flock(2, 1)};
+    CLogH log{kit::plainLogSettings("T")};
+    CRS232H port{&log};
+};
+
+TEST_F(PosixLine, ASecondOpenOfAnOpenPortIsRefused)
+{
+    CRS232H second(&log);
+    {
+        kit::StdoutCapture capture;
+        EXPECT_FALSE(second.openPort(simulator.linePath().c_str()));
+        EXPECT_EQ(capture.text(),
+                  "T: ERROR: CRS232H: Opening port " + simulator.linePath() + ": " + systemText(EBUSY) + "\n");
+    }
+    EXPECT_TRUE(port.closePort());
+    EXPECT_TRUE(second.openPort(simulator.linePath().c_str()));
+    EXPECT_TRUE(second.closePort());
+}
+
+TEST_F(PosixLine, OpeningAgainGivesTheEarlierHoldBack)
+{
+    kit::StdoutCapture capture;
+    EXPECT_TRUE(port.openPort(simulator.linePath().c_str()));  // not refused by its own hold
+    EXPECT_TRUE(port.isOpen());
+    CRS232H other(&log);
+    EXPECT_FALSE(other.openPort(simulator.linePath().c_str()));  // still one hold only
+    EXPECT_TRUE(port.closePort());
+    EXPECT_TRUE(other.openPort(simulator.linePath().c_str()));
+    const std::string lines = capture.text();
+    EXPECT_EQ(lines, "T: ERROR: CRS232H: Opening port " + simulator.linePath() + ": " + systemText(EBUSY) + "\n");
+}
+
+TEST_F(PosixLine, AReadEndsAsSoonAsTheBytesAreThere)
+{
+    std::uint8_t buffer[64] = {};
+    std::thread sender([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        simulator.send({0x55, 0x66});
+    });
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.readBytes(buffer, 1), 1);
+    long long elapsed = millisecondsSince(start);
+    sender.join();
+    EXPECT_GE(elapsed, 150);
+    EXPECT_LT(elapsed, 700);
+    EXPECT_EQ(buffer[0], 0x55);
+    EXPECT_EQ(port.readBytes(buffer, 1), 1);  // read ahead before
+    EXPECT_EQ(buffer[0], 0x66);
+
+    // What the line holds comes out in order, whatever the read sizes.
+    Bytes sent(300);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        sent[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    arrive(sent);
+    Bytes got;
+    EXPECT_EQ(port.readBytes(buffer, 10), 10);
+    got.insert(got.end(), buffer, buffer + 10);
+    while (got.size() < sent.size()) {
+        ASSERT_EQ(port.readBytes(buffer, 1), 1);
+        got.push_back(buffer[0]);
+    }
+    EXPECT_EQ(got, sent);
+
+    // Fewer bytes than asked for: the read ends at the total time-out.
+    arrive({1, 2, 3, 4});
+    start = Clock::now();
+    EXPECT_EQ(port.readBytes(buffer, 10), 4);
+    elapsed = millisecondsSince(start);
+    EXPECT_GE(elapsed, 900);
+    EXPECT_LT(elapsed, 1500);
+    EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{1, 2, 3, 4}));
+}
+
+TEST_F(PosixLine, TheTimeOutRulesOfTheLine)
+{
+    constexpr std::uint32_t kMax = platform::kTimeoutMax;
+    std::uint8_t buffer[16] = {};
+    // Interval "max", no total: at once, with what is there.
+    applyTimeouts(kMax, 0, 0);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.readBytes(buffer, 4), 0);
+    EXPECT_LT(millisecondsSince(start), 100);
+    arrive({9, 8});
+    EXPECT_EQ(port.readBytes(buffer, 4), 2);
+
+    // Interval and multiplier "max": up to the constant for the first byte.
+    applyTimeouts(kMax, kMax, 300);
+    start = Clock::now();
+    EXPECT_EQ(port.readBytes(buffer, 4), 0);
+    long long elapsed = millisecondsSince(start);
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 700);
+    arrive({7, 6, 5});
+    start = Clock::now();
+    EXPECT_EQ(port.readBytes(buffer, 4), 3);
+    EXPECT_LT(millisecondsSince(start), 100);
+
+    // Multiplier times count plus constant.
+    applyTimeouts(0, 100, 100);
+    start = Clock::now();
+    EXPECT_EQ(port.readBytes(buffer, 3), 0);
+    elapsed = millisecondsSince(start);
+    EXPECT_GE(elapsed, 350);
+    EXPECT_LT(elapsed, 800);
+
+    // An interval without total time-out: ends a gap after the last byte.
+    applyTimeouts(100, 0, 0);
+    arrive({1, 2, 3});
+    start = Clock::now();
+    EXPECT_EQ(port.readBytes(buffer, 10), 3);
+    elapsed = millisecondsSince(start);
+    EXPECT_GE(elapsed, 80);
+    EXPECT_LT(elapsed, 600);
+}
+
+TEST_F(PosixLine, ALineThatHangsUpFailsTheRead)
+{
+    simulator.hangUpNow(flocksim::HangUp::Close);
+    for (int i = 0; i < 100 && !simulator.hungUp(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(simulator.hungUp());
+    std::uint8_t byte = 0;
+    kit::StdoutCapture capture;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.readBytes(&byte, 1), -1);
+    EXPECT_LT(millisecondsSince(start), 500);  // at once, not at the time-out
+    EXPECT_EQ(port.writeBytes(&byte, 1), 0);
+    const std::string path = simulator.linePath();
+    EXPECT_EQ(capture.text(), "T: ERROR: CRS232H: Reading from " + path + ": " + systemText(EIO) + "\n" +
+                                  "T: ERROR: CRS232H: Writing to " + path + ": " + systemText(EIO) + "\n");
+    port.closePort();
+}
+
+TEST_F(PosixLine, AControlBlockTheLineCannotCarryIsRefused)
+{
+    PortAttributes attributes = port.working();
+    attributes.control.BaudRate = 14400;
+    kit::StdoutCapture capture;
+    EXPECT_FALSE(port.setAttributes(&attributes));
+    EXPECT_NE(port.working().control.BaudRate, 14400u);
+    attributes.control.BaudRate = 9600;
+    attributes.control.ByteSize = 9;
+    EXPECT_FALSE(port.setAttributes(&attributes));
+    const std::string report =
+        "T: ERROR: CRS232H: Setting attribute(DCB) to " + simulator.linePath() + ": " + systemText(EINVAL) + "\n";
+    EXPECT_EQ(capture.text(), report + report);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#pragma once
+// How a simulated flock is made up and how it misbehaves, and the state that
+// its units keep.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "FlockRecord.h"
+
+namespace flocksim {
+
+// The sample that a unit at a bus address reports in a measurement cycle.
+using Motion = std::function<Sample(std::uint32_t address, std::uint64_t cycle)>;
+
+struct UnitSetup {
+    bool receiver = true;
+    bool mouse = false;
+    bool erc = false;                     // an ERC; usually without receiver
+    std::uint8_t ercTransmitters = 0x1;   // bits 0..3: the ERC's transmitters 0 to 3
+    bool srt = false;                     // an SRT is attached to this unit
+    bool running = true;
+    int status = -1;                      // 0..255: reported instead of the status built from the above
+};
+
+// What goes wrong on the line, for robustness tests. Counts are records.
+enum class HangUp { Silence, Close };
+
+struct Faults {
+    std::uint32_t noiseEvery = 0;    // after every N-th record, noise bytes (0: never)
+    std::uint32_t noiseLength = 1;   // bytes of noise each time
+    std::uint32_t dropEvery = 0;     // every N-th record loses one byte (0: never)
+    std::uint64_t hangUpAfter = 0;   // after N records the flock hangs up (0: never)
+    HangUp hangUp = HangUp::Silence; // Silence: no more records or replies; Close: the line closes
+    std::uint32_t seed = 1;          // for the noise values and the dropped positions
+};
+
+struct Setup {
+    std::vector<UnitSetup> units;       // bus addresses 1 .. units.size()
+    std::uint32_t maxAddress = 14;      // addressing mode: 14, 30 or 126
+    std::uint32_t lineAddress = 1;      // the unit on the serial line
+    int groupModeReply = -1;            // 0..255: reply to the group-mode query; -1: the group mode
+    double rate = 100.0;                // measurement cycles per second; 0: as fast as the line takes them
+    Motion motion;                      // null: every word 0, no button
+    Faults faults;
+
+    // count units with receivers; the unit at ercAddress (when not 0) is an
+    // ERC without receiver.
+    static Setup flock(std::uint32_t count, std::uint32_t ercAddress);
+    // The status byte that unit address reports (0 for an address without a unit).
+    std::uint8_t statusOf(std::uint32_t address) const;
+};
+
+struct UnitState {
+    bool groupMode = false;
+    bool positionAngles = false;
+    bool buttonMode = false;
+    bool streaming = false;
+    bool asleep = false;
+    bool referenceFrameSet = false;
+    std::uint16_t hemisphere = 0x0C00;
+    std::int16_t referenceFrame[3] = {0, 0, 0};
+    std::uint16_t scaling = 0;
+    bool filterSet = false;
+    std::uint16_t filter = 0;
+    std::uint16_t measurementRate = 0;
+    std::uint8_t sync = 0;
+    std::uint8_t reportRate = 0x51;
+};
+
+struct FlockState {
+    std::uint32_t autoConfigUnits = 0;       // count of the last FBB auto-configuration, 0: none
+    std::uint32_t transmitterAddress = 1;    // the active transmitter (NEXT TRANSMITTER)
+    std::uint32_t transmitterNumber = 0;
+};
+
+}  // namespace flocksim

@@ -1,0 +1,492 @@
+#include "FlockSimulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <utility>
+
+namespace flocksim {
+
+namespace {
+
+// More queued than this and the line is not being read: a cycle that finds
+// the queue this full is lost, as it would be on a real line.
+constexpr std::size_t kMaxQueued = 512;
+
+std::uint16_t littleEndianWord(const std::vector<std::uint8_t>& bytes, std::size_t at)
+{
+    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+}  // namespace
+
+FlockSimulator::FlockSimulator(Setup setup)
+    : setup_(std::move(setup)),
+      units_(setup_.units.size()),
+      decoder_(setup_.maxAddress),
+      random_(setup_.faults.seed)
+{
+}
+
+FlockSimulator::~FlockSimulator()
+{
+    stop();
+}
+
+bool FlockSimulator::start(std::string& error)
+{
+    if (setup_.maxAddress != 14 && setup_.maxAddress != 30 && setup_.maxAddress != 126) {
+        error = "the addressing mode is 14, 30 or 126 units";
+        return false;
+    }
+    if (setup_.units.empty() || setup_.units.size() > setup_.maxAddress) {
+        error = "a flock has 1 to " + std::to_string(setup_.maxAddress) + " units in this addressing mode";
+        return false;
+    }
+    if (thread_.joinable()) {
+        error = "already started";
+        return false;
+    }
+    if (!line_.open(error)) {
+        return false;
+    }
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = "cannot create a pipe";
+        line_.close();
+        return false;
+    }
+    stopping_ = false;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void FlockSimulator::stop()
+{
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        const char byte = 0;
+        (void)!::write(wake_[1], &byte, 1);
+        thread_.join();
+    }
+    for (int& fd : wake_) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    line_.close();
+}
+
+std::vector<Command> FlockSimulator::commands() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+}
+
+std::vector<std::uint8_t> FlockSimulator::received() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+void FlockSimulator::clearLog()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.clear();
+    received_.clear();
+}
+
+bool FlockSimulator::waitForCommands(std::size_t count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return log_.size() >= count; });
+}
+
+bool FlockSimulator::waitForRecords(std::uint64_t count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return recordsSent_ >= count; });
+}
+
+UnitState FlockSimulator::unit(std::uint32_t address) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return address >= 1 && address <= units_.size() ? units_[address - 1] : UnitState{};
+}
+
+FlockState FlockSimulator::flock() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flock_;
+}
+
+std::uint64_t FlockSimulator::recordsSent() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return recordsSent_;
+}
+
+bool FlockSimulator::hungUp() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return hungUp_;
+}
+
+void FlockSimulator::hangUpNow(HangUp how)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hangUpRequested_ = true;
+        requestedHangUp_ = how;
+    }
+    const char byte = 0;
+    (void)!::write(wake_[1], &byte, 1);
+}
+
+void FlockSimulator::setMotion(Motion motion)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    setup_.motion = std::move(motion);
+}
+
+void FlockSimulator::send(std::vector<std::uint8_t> bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        injected_.push_back(Chunk{std::move(bytes), false});
+    }
+    const char byte = 0;
+    (void)!::write(wake_[1], &byte, 1);
+}
+
+void FlockSimulator::onCommand(std::function<void(const Command&)> observer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = std::move(observer);
+}
+
+UnitState* FlockSimulator::unitAt(std::uint32_t address)
+{
+    return address >= 1 && address <= units_.size() ? &units_[address - 1] : nullptr;
+}
+
+bool FlockSimulator::anyStreaming() const
+{
+    return std::any_of(units_.begin(), units_.end(), [](const UnitState& unit) { return unit.streaming; });
+}
+
+void FlockSimulator::run()
+{
+    std::uint8_t input[256];
+    for (;;) {
+        bool streaming = false;
+        bool hangUpRequested = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            hangUpRequested = hangUpRequested_ && !hungUp_;
+            while (!injected_.empty()) {
+                output_.push_back(std::move(injected_.front()));
+                injected_.pop_front();
+            }
+            streaming = !hungUp_ && !hangUpPending_ && anyStreaming();
+        }
+        if (hangUpRequested) {
+            // Closed here, on the thread that polls the line, so that the
+            // close takes effect at once.
+            hangUp(requestedHangUp_);
+            continue;
+        }
+        const bool fast = setup_.rate <= 0.0;
+        int timeoutMs = -1;
+        if (streaming && !fast) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle_ - Clock::now());
+            timeoutMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
+        }
+        const bool wantWrite = !output_.empty() || (streaming && fast);
+        pollfd fds[2] = {{line_.master(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
+                         {wake_[0], POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            char drain[64];
+            while (::read(wake_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            const ssize_t n = ::read(line_.master(), input, sizeof input);
+            if (n > 0) {
+                receive(input, static_cast<std::size_t>(n));
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            streaming = !hungUp_ && !hangUpPending_ && anyStreaming();
+            if (streaming && output_.size() < kMaxQueued) {
+                const Clock::time_point now = Clock::now();
+                if (fast) {
+                    if (output_.empty()) {
+                        makeCycle();
+                    }
+                } else if (now >= nextCycle_) {
+                    makeCycle();
+                    const auto period = std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(1.0 / setup_.rate));
+                    nextCycle_ += period;
+                    if (nextCycle_ < now) {
+                        nextCycle_ = now + period;  // fell behind: no burst to catch up
+                    }
+                }
+            }
+        }
+        flush();
+    }
+}
+
+void FlockSimulator::receive(const std::uint8_t* bytes, std::size_t count)
+{
+    std::vector<Command> completed;
+    std::function<void(const Command&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::size_t i = 0; i < count; ++i) {
+            received_.push_back(bytes[i]);
+            Command command;
+            if (decoder_.feed(bytes[i], command)) {
+                log_.push_back(command);
+                if (!hungUp_ && !hangUpPending_) {
+                    handle(command);
+                }
+                completed.push_back(std::move(command));
+            }
+        }
+        observer = observer_;
+    }
+    changed_.notify_all();
+    if (observer) {
+        for (const Command& command : completed) {
+            observer(command);
+        }
+    }
+}
+
+void FlockSimulator::setStreaming(std::uint32_t address, bool on, bool answerOnce)
+{
+    UnitState* unit = unitAt(address);
+    if (unit == nullptr) {
+        return;
+    }
+    if (on && !unit->streaming && !anyStreaming()) {
+        nextCycle_ = Clock::now();
+    }
+    unit->streaming = on;
+    if (answerOnce && setup_.units[address - 1].receiver && setup_.units[address - 1].running) {
+        makeRecord(address, cycle_);
+    }
+}
+
+void FlockSimulator::handle(const Command& command)
+{
+    if (!command.recognised) {
+        return;
+    }
+    const std::vector<std::uint8_t>& bytes = command.bytes;
+    const bool routed = command.address != 0;
+    const std::uint32_t target = routed ? command.address : setup_.lineAddress;
+    UnitState* unit = unitAt(target);
+    const std::uint8_t code = bytes[0];
+    // Any command but SLEEP wakes what it reaches: its unit, or without a
+    // prefix the whole flock.
+    if (code != kSleep) {
+        if (routed) {
+            if (unit != nullptr) {
+                unit->asleep = false;
+            }
+        } else {
+            for (UnitState& each : units_) {
+                each.asleep = false;
+            }
+        }
+    }
+    // STREAM and POINT without a prefix reach every unit in group mode.
+    const UnitState* lineUnit = unitAt(setup_.lineAddress);
+    const bool wholeFlock = !routed && lineUnit != nullptr && lineUnit->groupMode;
+    switch (code) {
+    case kChangeValue:
+        if (unit == nullptr && bytes[1] != kParamAutoConfig) {
+            return;
+        }
+        switch (bytes[1]) {
+        case kParamScaling: unit->scaling = littleEndianWord(bytes, 2); break;
+        case kParamFilter:
+            unit->filterSet = true;
+            unit->filter = littleEndianWord(bytes, 2);
+            break;
+        case kParamMeasurementRate: unit->measurementRate = littleEndianWord(bytes, 2); break;
+        case kParamGroupMode: unit->groupMode = bytes[2] != 0; break;
+        case kParamAutoConfig: flock_.autoConfigUnits = bytes[2]; break;
+        default: break;
+        }
+        return;
+    case kExamineValue:
+        if (bytes[1] == kParamGroupMode) {
+            const int value = setup_.groupModeReply >= 0 ? setup_.groupModeReply
+                                                         : (unit != nullptr && unit->groupMode ? 1 : 0);
+            reply({static_cast<std::uint8_t>(value)});
+        } else {
+            std::vector<std::uint8_t> status(setup_.maxAddress);
+            for (std::uint32_t address = 1; address <= setup_.maxAddress; ++address) {
+                status[address - 1] = setup_.statusOf(address);
+            }
+            reply(std::move(status));
+        }
+        return;
+    case kNextTransmitter:
+        flock_.transmitterAddress = bytes[1] >> 4;
+        flock_.transmitterNumber = bytes[1] & 0x0Fu;
+        return;
+    case kStream:
+    case kPoint:
+        if (wholeFlock) {
+            for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+                setStreaming(address, code == kStream, code == kPoint);
+            }
+        } else {
+            setStreaming(target, code == kStream, code == kPoint);
+        }
+        return;
+    case kSleep:
+        for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+            if (!routed || address == target) {
+                units_[address - 1].asleep = true;
+                units_[address - 1].streaming = false;
+            }
+        }
+        return;
+    default:
+        break;
+    }
+    if (unit == nullptr) {
+        return;
+    }
+    switch (code) {
+    case kHemisphere: unit->hemisphere = static_cast<std::uint16_t>((bytes[1] << 8) | bytes[2]); break;
+    case kReferenceFrame:
+        for (int i = 0; i < 3; ++i) {
+            unit->referenceFrame[i] = static_cast<std::int16_t>(littleEndianWord(bytes, 1 + 2 * i));
+        }
+        unit->referenceFrameSet = true;
+        break;
+    case kPositionAngles: unit->positionAngles = true; break;
+    case kSync: unit->sync = bytes[1]; break;
+    case kButtonMode: unit->buttonMode = bytes[1] != 0; break;
+    default: unit->reportRate = code; break;  // Q, R, S or T
+    }
+}
+
+void FlockSimulator::reply(std::vector<std::uint8_t> bytes)
+{
+    output_.push_back(Chunk{std::move(bytes), false});
+}
+
+void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
+{
+    if (hangUpPending_ || hungUp_) {
+        return;
+    }
+    const UnitState& unit = units_[address - 1];
+    const UnitState* lineUnit = unitAt(setup_.lineAddress);
+    const bool groupMode = lineUnit != nullptr && lineUnit->groupMode;
+    const Sample sample = setup_.motion ? setup_.motion(address, cycle) : Sample{};
+    std::uint8_t record[kMaxRecordLength];
+    const std::size_t length =
+        encodeRecord(sample, setup_.units[address - 1].mouse && unit.buttonMode, groupMode ? address : 0, record);
+    Chunk chunk{std::vector<std::uint8_t>(record, record + length), true};
+    ++recordsMade_;
+    const Faults& faults = setup_.faults;
+    if (faults.dropEvery != 0 && recordsMade_ % faults.dropEvery == 0) {
+        chunk.bytes.erase(chunk.bytes.begin() + static_cast<long>(random_() % chunk.bytes.size()));
+    }
+    output_.push_back(std::move(chunk));
+    if (faults.noiseEvery != 0 && recordsMade_ % faults.noiseEvery == 0) {
+        Chunk noise{std::vector<std::uint8_t>(faults.noiseLength), false};
+        for (std::uint8_t& byte : noise.bytes) {
+            byte = static_cast<std::uint8_t>(random_() & 0xFFu);
+        }
+        output_.push_back(std::move(noise));
+    }
+    if (faults.hangUpAfter != 0 && recordsMade_ >= faults.hangUpAfter) {
+        hangUpPending_ = true;
+    }
+}
+
+void FlockSimulator::makeCycle()
+{
+    for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+        const UnitState& unit = units_[address - 1];
+        const UnitSetup& setup = setup_.units[address - 1];
+        if (unit.streaming && !unit.asleep && setup.receiver && setup.running) {
+            makeRecord(address, cycle_);
+        }
+    }
+    ++cycle_;
+}
+
+void FlockSimulator::flush()
+{
+    bool wrote = false;
+    while (!output_.empty() && line_.master() >= 0) {
+        Chunk& chunk = output_.front();
+        const ssize_t n = ::write(line_.master(), chunk.bytes.data(), chunk.bytes.size());
+        if (n < 0) {
+            break;  // full (or gone): try again when the line takes more
+        }
+        if (static_cast<std::size_t>(n) < chunk.bytes.size()) {
+            chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + n);
+            break;
+        }
+        if (chunk.record) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++recordsSent_;
+            wrote = true;
+        }
+        output_.pop_front();
+    }
+    if (wrote) {
+        changed_.notify_all();
+    }
+    bool pending = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending = hangUpPending_ && !hungUp_;
+    }
+    if (pending && output_.empty()) {
+        hangUp(setup_.faults.hangUp);
+    }
+}
+
+void FlockSimulator::hangUp(HangUp how)
+{
+    output_.clear();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hungUp_ = true;
+        for (UnitState& unit : units_) {
+            unit.streaming = false;
+        }
+    }
+    if (how == HangUp::Close) {
+        line_.closeMaster();
+    }
+    changed_.notify_all();
+}
+
+}  // namespace flocksim

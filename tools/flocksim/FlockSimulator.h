@@ -1,0 +1,116 @@
+#pragma once
+// A flock of tracker units on a pseudo-terminal: it answers the host's
+// commands as the units would, keeps every unit's state, records every
+// command with the bus address it went to, and streams position/angles
+// records after STREAM until POINT or SLEEP.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CommandDecoder.h"
+#include "FlockSetup.h"
+#include "PseudoTerminal.h"
+
+namespace flocksim {
+
+class FlockSimulator {
+public:
+    explicit FlockSimulator(Setup setup);
+    ~FlockSimulator();
+    FlockSimulator(const FlockSimulator&) = delete;
+    FlockSimulator& operator=(const FlockSimulator&) = delete;
+
+    // Opens the pseudo-terminal and starts serving it on a thread of its own.
+    // False with a reason when the set-up is unusable or the line cannot be
+    // made.
+    bool start(std::string& error);
+    // Stops serving and closes the line. Also done on destruction.
+    void stop();
+
+    // The path that a driver opens as its serial port.
+    const std::string& linePath() const { return line_.slavePath(); }
+    // The line itself, for a look at the settings a driver left on it.
+    PseudoTerminal& line() { return line_; }
+
+    // Every command received so far, in order.
+    std::vector<Command> commands() const;
+    // Every byte received so far, in order.
+    std::vector<std::uint8_t> received() const;
+    void clearLog();
+    // Waits until at least count commands are in the log; false on time-out.
+    bool waitForCommands(std::size_t count, int timeoutMs) const;
+    // Waits until at least count records went out; false on time-out.
+    bool waitForRecords(std::uint64_t count, int timeoutMs) const;
+
+    // State of the unit at a bus address (a default state for no unit).
+    UnitState unit(std::uint32_t address) const;
+    FlockState flock() const;
+    std::uint64_t recordsSent() const;
+    bool hungUp() const;
+
+    // Hangs up at once, as the fault knob does after its count of records.
+    void hangUpNow(HangUp how);
+
+    void setMotion(Motion motion);
+    // Puts bytes on the line as they are, in one write.
+    void send(std::vector<std::uint8_t> bytes);
+    // Called on the simulator's thread for every command received.
+    void onCommand(std::function<void(const Command&)> observer);
+
+private:
+    struct Chunk {
+        std::vector<std::uint8_t> bytes;
+        bool record;
+    };
+    using Clock = std::chrono::steady_clock;
+
+    void run();
+    void receive(const std::uint8_t* bytes, std::size_t count);
+    void handle(const Command& command);
+    void setStreaming(std::uint32_t address, bool on, bool answerOnce);
+    bool anyStreaming() const;
+    void makeRecord(std::uint32_t address, std::uint64_t cycle);
+    void makeCycle();
+    void reply(std::vector<std::uint8_t> bytes);
+    void flush();
+    void hangUp(HangUp how);
+    UnitState* unitAt(std::uint32_t address);
+
+    Setup setup_;
+    PseudoTerminal line_;
+    std::thread thread_;
+    int wake_[2] = {-1, -1};
+
+    // Shared with the callers, under mutex_.
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool stopping_ = false;
+    std::vector<UnitState> units_;
+    FlockState flock_;
+    std::vector<Command> log_;
+    std::vector<std::uint8_t> received_;
+    std::deque<Chunk> injected_;
+    std::function<void(const Command&)> observer_;
+    std::uint64_t recordsSent_ = 0;
+    bool hungUp_ = false;
+    bool hangUpPending_ = false;
+    bool hangUpRequested_ = false;
+    HangUp requestedHangUp_ = HangUp::Silence;
+
+    // The simulator's thread only (handle() runs there too).
+    CommandDecoder decoder_;
+    std::deque<Chunk> output_;
+    std::uint64_t cycle_ = 0;
+    std::uint64_t recordsMade_ = 0;
+    Clock::time_point nextCycle_;
+    std::minstd_rand random_;
+};
+
+}  // namespace flocksim
