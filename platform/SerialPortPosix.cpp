@@ -80,6 +80,18 @@ PosixPort* portOf(OsHandle handle)
     return static_cast<PosixPort*>(handle);
 }
 
+// The port for a read or a write of count bytes at buffer; null (with the
+// reason in errno) for a closed port or a missing buffer.
+PosixPort* transferPort(OsHandle handle, const void* buffer, std::uint32_t count)
+{
+    PosixPort* port = portOf(handle);
+    if (port != nullptr && buffer == nullptr && count > 0) {
+        errno = EFAULT;
+        return nullptr;
+    }
+    return port;
+}
+
 // The control block that describes the terminal settings t; fields that
 // termios does not hold come from the block applied last.
 SerialControlBlock describe(const termios& t, const SerialControlBlock& lastApplied)
@@ -179,10 +191,8 @@ bool applyControl(PosixPort& port, const SerialControlBlock& control)
     if (control.fInX != 0) {
         t.c_iflag |= IXOFF;
     }
-    if (control.fOutX != 0 || control.fInX != 0) {
-        t.c_cc[VSTART] = static_cast<cc_t>(control.XonChar);
-        t.c_cc[VSTOP] = static_cast<cc_t>(control.XoffChar);
-    }
+    t.c_cc[VSTART] = static_cast<cc_t>(control.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(control.XoffChar);
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 || ::tcsetattr(port.fd, TCSANOW, &t) != 0) {
@@ -406,12 +416,8 @@ bool setSerialTimeouts(OsHandle handle, const SerialTimeouts& timeouts)
 bool writeSerial(OsHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written)
 {
     written = 0;
-    PosixPort* port = portOf(handle);
+    PosixPort* port = transferPort(handle, buffer, count);
     if (port == nullptr) {
-        return false;
-    }
-    if (buffer == nullptr && count > 0) {
-        errno = EFAULT;
         return false;
     }
     const SerialTimeouts& timeouts = port->timeouts;
@@ -454,12 +460,8 @@ bool writeSerial(OsHandle handle, const void* buffer, std::uint32_t count, std::
 bool readSerial(OsHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read)
 {
     read = 0;
-    PosixPort* port = portOf(handle);
+    PosixPort* port = transferPort(handle, buffer, count);
     if (port == nullptr) {
-        return false;
-    }
-    if (buffer == nullptr && count > 0) {
-        errno = EFAULT;
         return false;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);

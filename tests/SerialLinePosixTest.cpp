@@ -81,6 +81,19 @@ TEST_F(PosixLine, ASecondOpenOfAnOpenPortIsRefused)
     EXPECT_TRUE(second.closePort());
 }
 
+TEST_F(PosixLine, OpeningAgainGivesTheEarlierHoldBack)
+{
+    kit::StdoutCapture capture;
+    EXPECT_TRUE(port.openPort(simulator.linePath().c_str()));  // not refused by its own hold
+    EXPECT_TRUE(port.isOpen());
+    CRS232H other(&log);
+    EXPECT_FALSE(other.openPort(simulator.linePath().c_str()));  // still one hold only
+    EXPECT_TRUE(port.closePort());
+    EXPECT_TRUE(other.openPort(simulator.linePath().c_str()));
+    const std::string lines = capture.text();
+    EXPECT_EQ(lines, "T: ERROR: CRS232H: Opening port " + simulator.linePath() + ": " + systemText(EBUSY) + "\n");
+}
+
 TEST_F(PosixLine, AReadEndsAsSoonAsTheBytesAreThere)
 {
     std::uint8_t buffer[64] = {};

@@ -59,6 +59,10 @@ const char kUsage[] =
     "  --ready-file FILE      when ready, write the name a driver opens into FILE\n"
     "                         (\\\\.\\COM<N> with --wine-com, else the line's path)\n"
     "  --die-with-parent      end when the process that started flocksim ends\n"
+    "  --hold-line            run in a session of its own with the line as its terminal, so\n"
+    "                         that no other program (Wine's server) takes the line as its\n"
+    "                         terminal and gets a hang-up signal when flocksim ends; for\n"
+    "                         programs that start flocksim (Ctrl-C no longer reaches it)\n"
     "  --verbose              print every command received on standard error\n"
     "  --help                 this text\n"
     "\n"
@@ -104,6 +108,7 @@ struct Options {
     long wineCom = -1;  // 0: automatic
     std::string readyFile;
     bool dieWithParent = false;
+    bool holdLine = false;
     bool verbose = false;
 };
 
@@ -300,6 +305,10 @@ int main(int argc, char** argv)
             options.dieWithParent = true;
             continue;
         }
+        if (name == "--hold-line") {
+            options.holdLine = true;
+            continue;
+        }
         if (name == "--verbose") {
             options.verbose = true;
             continue;
@@ -324,7 +333,13 @@ int main(int argc, char** argv)
     sigemptyset(&endSignals);
     sigaddset(&endSignals, SIGINT);
     sigaddset(&endSignals, SIGTERM);
-    sigaddset(&endSignals, SIGHUP);
+    if (options.holdLine) {
+        // The line's own hang-up (a fault, or the end) is no reason to stop.
+        std::signal(SIGHUP, SIG_IGN);
+        setsid();
+    } else {
+        sigaddset(&endSignals, SIGHUP);
+    }
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
     if (options.dieWithParent) {
         const pid_t parent = getppid();
@@ -340,6 +355,11 @@ int main(int argc, char** argv)
     }
     if (!simulator.start(error)) {
         std::cerr << "flocksim: " << error << "\n";
+        return 1;
+    }
+    if (options.holdLine && !simulator.line().becomeControllingTerminal()) {
+        std::cerr << "flocksim: cannot make " << simulator.linePath() << " the terminal of its session: "
+                  << std::strerror(errno) << "\n";
         return 1;
     }
     std::string openName = simulator.linePath();
