@@ -216,21 +216,33 @@ TEST(DeviceRun, StartStreamsAndStopPutsTheFlockToSleep)
     Rig rig(flocksim::Setup::flock(3, 1), "");
     ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
     ASSERT_EQ(rig.configure(), 2);
+    expectReceived(rig.partner, join({kGroupModeOn, autoConfig(3), kSystemStatus, toUnits({2, 3}, kHemisphere),
+                                      toUnits({2, 3}, kReferenceFrame), toUnits({2, 3}, kPositionAngles), {0x51}}));
     rig.partner.clearLog();
-    kit::StdoutCapture capture;
-    EXPECT_TRUE(rig.host.device().start());
-    rig.host.device().setPauseDivisor(1);
-    const auto begin = std::chrono::steady_clock::now();
-    EXPECT_TRUE(rig.host.device().stop());
-    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    bool started = false;
+    bool stopped = false;
+    std::chrono::steady_clock::duration elapsed{};
+    std::int32_t configuredAgain = -1;
+    std::string output;
+    {
+        kit::StdoutCapture capture;
+        started = rig.host.device().start();
+        rig.host.device().setPauseDivisor(1);
+        const auto begin = std::chrono::steady_clock::now();
+        stopped = rig.host.device().stop();
+        elapsed = std::chrono::steady_clock::now() - begin;
+        // The port is closed: the next command fails at its first write.
+        configuredAgain = rig.host.device().configure();
+        output = capture.text();
+    }
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(stopped);
     EXPECT_GE(elapsed, std::chrono::milliseconds(1000));
     EXPECT_LT(elapsed, std::chrono::milliseconds(3000));
     // Records streamed in between are of no interest here: only the commands.
     expectReceived(rig.partner, (Bytes{0x40, 0x42, 0x47}));
-    // The port is closed: the next command fails at its first write.
-    EXPECT_EQ(rig.host.device().configure(), 0);
-    EXPECT_EQ(capture.text().find("Dev: ERROR: CVantrel: Starting group mode failed.\n") != std::string::npos, true)
-        << capture.text();
+    EXPECT_EQ(configuredAgain, 0);
+    EXPECT_NE(output.find("Dev: ERROR: CVantrel: Starting group mode failed.\n"), std::string::npos) << output;
 }
 
 TEST(DeviceCommands, NextTransmitterAddresses)
