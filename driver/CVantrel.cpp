@@ -981,6 +981,13 @@ bool CVantrel::recordIsValid(std::uint32_t address) const
     return true;
 }
 
+void CVantrel::setRecord(const std::uint8_t* bytes, std::uint32_t count)
+{
+    recordFill = count < sizeof recordBuffer ? count : static_cast<std::uint32_t>(sizeof recordBuffer);
+    std::memcpy(recordBuffer, bytes, recordFill);
+    recordBuffer[0] &= 0x7F;
+}
+
 void CVantrel::startRecord(std::uint8_t phasingByte)
 {
     recordBuffer[0] = static_cast<std::uint8_t>(phasingByte & 0x7F);

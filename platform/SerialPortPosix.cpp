@@ -283,6 +283,20 @@ bool takeAvailable(PosixPort& port, std::uint8_t* out, std::uint32_t count, std:
     }
 }
 
+constexpr std::uint64_t kNoDeadline = ~static_cast<std::uint64_t>(0);
+
+// When a read with the given time-outs ends at the latest: the total
+// time-out from its start, the interval time-out from its last byte.
+std::uint64_t readDeadline(std::uint64_t start, std::uint64_t total, std::uint64_t gap, std::uint32_t read,
+                           std::uint64_t lastByte)
+{
+    std::uint64_t deadline = total > 0 ? start + total : kNoDeadline;
+    if (gap > 0 && read > 0 && lastByte + gap < deadline) {
+        deadline = lastByte + gap;
+    }
+    return deadline;
+}
+
 bool waitFor(int fd, short events, int timeoutMs, short& revents)
 {
     pollfd entry{fd, events, 0};
@@ -484,6 +498,27 @@ bool readSerial(OsHandle handle, void* buffer, std::uint32_t count, std::uint32_
     const std::uint64_t start = nowMs();
     std::uint64_t lastByte = start;
     for (;;) {
+        // Nothing read ahead: wait for the line first, rather than try a
+        // read that would find nothing (one system call less per record of
+        // a live stream).
+        if (port->aheadStart == port->aheadEnd && !atOnce) {
+            const std::uint64_t deadline = readDeadline(start, total, gap, read, lastByte);
+            const std::uint64_t now = nowMs();
+            if (deadline != kNoDeadline && now >= deadline) {
+                return true;
+            }
+            short revents = 0;
+            if (!waitFor(port->fd, POLLIN, deadline == kNoDeadline ? -1 : waitTime(now, deadline), revents)) {
+                return read > 0;
+            }
+            if ((revents & POLLNVAL) != 0) {
+                errno = EBADF;
+                return read > 0;
+            }
+            if (revents == 0) {
+                return true;  // timed out
+            }
+        }
         const std::uint32_t before = read;
         bool hungUp = false;
         if (!takeAvailable(*port, out, count, read, hungUp)) {
@@ -503,28 +538,6 @@ bool readSerial(OsHandle handle, void* buffer, std::uint32_t count, std::uint32_
             }
             errno = EIO;
             return false;
-        }
-        std::uint64_t waitUntil = ~static_cast<std::uint64_t>(0);
-        if (total > 0) {
-            waitUntil = start + total;
-        }
-        if (gap > 0 && read > 0 && lastByte + gap < waitUntil) {
-            waitUntil = lastByte + gap;
-        }
-        int waitMs = -1;
-        if (waitUntil != ~static_cast<std::uint64_t>(0)) {
-            if (now >= waitUntil) {
-                return true;
-            }
-            waitMs = waitTime(now, waitUntil);
-        }
-        short revents = 0;
-        if (!waitFor(port->fd, POLLIN, waitMs, revents)) {
-            return read > 0;
-        }
-        if ((revents & POLLNVAL) != 0) {
-            errno = EBADF;
-            return read > 0;
         }
     }
 }
