@@ -1,0 +1,113 @@
+// The path of a record, from the port to the storages, allocates nothing.
+// This program counts every allocation that the receiving thread makes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "FlockRecord.h"
+#include "kit/DeviceHost.h"
+#include "kit/FlockPartner.h"
+#include "kit/StdoutCapture.h"
+
+namespace {
+
+thread_local bool counting = false;
+thread_local std::size_t allocations = 0;
+
+void* allocate(std::size_t size)
+{
+    if (counting) {
+        ++allocations;
+    }
+    void* memory = std::malloc(size == 0 ? 1 : size);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    return memory;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size)
+{
+    return allocate(size);
+}
+
+void* operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete[](void* memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete[](void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+
+namespace {
+
+TEST(Allocation, NonePerReceivedRecord)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[1].mouse = true;
+    kit::FlockPartner partner(setup);
+    ASSERT_TRUE(partner.started()) << partner.problem();
+    kit::DeviceHost host("Vantrel\nport " + partner.portName() +
+                         "\nmouse 2\ntransmitterrotation 0 0 1 90\nsensoroffset 3 0 0 1\n");
+    {
+        kit::StdoutCapture quiet;
+        ASSERT_EQ(host.init(), 1);
+    }
+    // Records of both units, every one different, the mouse's buttons
+    // changing.
+    constexpr int kRecords = 200;
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i <= kRecords; ++i) {
+        flocksim::Sample sample;
+        sample.words = {static_cast<std::int16_t>(i * 8), 0x100, 0x200, static_cast<std::int16_t>(i * 4), 0, 0};
+        sample.buttons = static_cast<std::uint8_t>((i / 2) % 2 == 0 ? 0x10 : 0x30);
+        const std::uint32_t address = i % 2 == 0 ? 2 : 3;
+        std::uint8_t record[flocksim::kMaxRecordLength];
+        const std::size_t length = flocksim::encodeRecord(sample, address == 2, address, record);
+        bytes.insert(bytes.end(), record, record + length);
+    }
+    bytes.push_back(0x80);
+    partner.send(bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    int trackers = 0;
+    int controllers = 0;
+    counting = true;
+    for (int i = 0; i <= kRecords; ++i) {
+        if (host.receive() != 1) {
+            break;
+        }
+        trackers += host.masks().trackerMask != 0 ? 1 : 0;
+        controllers += host.masks().controllerMask != 0 ? 1 : 0;
+    }
+    counting = false;
+    EXPECT_EQ(allocations, 0u);
+    // Every record went the whole way to the storages.
+    EXPECT_EQ(trackers, kRecords + 1);
+    EXPECT_EQ(controllers, kRecords / 2 + 1);
+}
+
+}  // namespace
