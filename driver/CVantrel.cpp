@@ -1,6 +1,7 @@
 #include "driver/CVantrel.h"
 
 #include <cstdlib>
+#include <exception>
 #include <cstring>
 #include <iostream>
 
@@ -111,6 +112,18 @@ CVantrel::~CVantrel()
 // Initialisation
 
 std::int32_t CVantrel::init(InitInfo* info)
+{
+    // Nothing may be thrown across the module's boundary: a failed
+    // allocation fails init like any other cause.
+    try {
+        return initialise(info);
+    } catch (const std::exception&) {
+        log->error("CVantrel: Not enough memory.");
+        return -1;
+    }
+}
+
+std::int32_t CVantrel::initialise(InitInfo* info)
 {
     log->debug("CVantrel: \"init\" called.");
     if (info == nullptr) {
@@ -1146,6 +1159,10 @@ void CVantrel::publishController(std::uint32_t address, UpdateMasks* masks, bool
 
 bool CVantrel::decodeRecord(std::uint32_t address)
 {
+    const TrackerMap* map = trackerLayer != nullptr ? trackerLayer->getTrackerMap(address) : nullptr;
+    if (map == nullptr || address > busDeviceCount) {
+        return false;
+    }
     TrackerPose pose{};
     float* values = &pose.x;
     for (std::uint32_t i = 0; i < 6; ++i) {
@@ -1182,7 +1199,7 @@ bool CVantrel::decodeRecord(std::uint32_t address)
     if (calibration != nullptr && !calibration->callEvaluate(&pose)) {
         return false;
     }
-    trackerLayer->transformPose(*trackerLayer->getTrackerMap(address), pose);
+    trackerLayer->transformPose(*map, pose);
     for (std::uint32_t i = 0; i < 6; ++i) {
         currentTracker.pose[i] = static_cast<std::int32_t>(toNetwork32(static_cast<std::uint32_t>(toFixedPoint(values[i]))));
     }

@@ -60,6 +60,7 @@ public:
 private:
     static constexpr std::uint32_t kMaxBusAddress = 126;
 
+    std::int32_t initialise(InitInfo* info);
     bool parseDeviceLine();
     bool parseDeviceOptions();
     bool setUpTrackerLayer();
