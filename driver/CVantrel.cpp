@@ -1110,6 +1110,27 @@ std::int32_t toFixedPoint(float value)
 
 }  // namespace
 
+// Copies a sample into its storage entry under the storage's mutex; false
+// when the storage has no entry with that ID.
+template <typename Record>
+bool CVantrel::writeEntry(CDataStorage* storage, Record* (CDataStorage::*entry)(std::uint32_t) const,
+                          std::uint32_t id, const Record& sample, Record*& lastEntry, const char* found,
+                          const char* notFound)
+{
+    storage->lock();
+    lastEntry = (storage->*entry)(id);
+    bool written = false;
+    if (lastEntry != nullptr) {
+        log->debug(found);
+        std::memcpy(lastEntry, &sample, sizeof sample);
+        written = true;
+    } else {
+        log->error(notFound);
+    }
+    storage->unlock();
+    return written;
+}
+
 void CVantrel::publishTracker(std::uint32_t address, UpdateMasks* masks, bool& success)
 {
     TrackerData& previous = trackerSamples[address - 1];
@@ -1117,17 +1138,10 @@ void CVantrel::publishTracker(std::uint32_t address, UpdateMasks* masks, bool& s
         return;
     }
     const std::uint32_t id = trackerOutputId(address) + trackerLayer->outputOffset;
-    CDataStorage* storage = initInfo.trackerStorage;
-    storage->lock();
-    lastTrackerEntry = storage->trackerEntry(id);
-    if (lastTrackerEntry != nullptr) {
-        log->debug("CVantrel: TraData storage found");
-        std::memcpy(lastTrackerEntry, &currentTracker, sizeof currentTracker);
-    } else {
-        log->error("CVantrel: TraData storage not found");
+    if (!writeEntry(initInfo.trackerStorage, &CDataStorage::trackerEntry, id, currentTracker, lastTrackerEntry,
+                    "CVantrel: TraData storage found", "CVantrel: TraData storage not found")) {
         success = false;
     }
-    storage->unlock();
     markUpdated(masks->trackerMask, id);
     previous = currentTracker;
 }
@@ -1142,17 +1156,10 @@ void CVantrel::publishController(std::uint32_t address, UpdateMasks* masks, bool
         return;
     }
     const std::uint32_t id = controllerOutputId(address) + controllerLayer->outputOffset;
-    CDataStorage* storage = initInfo.controllerStorage;
-    storage->lock();
-    lastControllerEntry = storage->controllerEntry(id);
-    if (lastControllerEntry != nullptr) {
-        log->debug("CVantrel: ConData storage found");
-        std::memcpy(lastControllerEntry, &currentController, sizeof currentController);
-    } else {
-        log->error("CVantrel: ConData storage not found");
+    if (!writeEntry(initInfo.controllerStorage, &CDataStorage::controllerEntry, id, currentController,
+                    lastControllerEntry, "CVantrel: ConData storage found", "CVantrel: ConData storage not found")) {
         success = false;
     }
-    storage->unlock();
     markUpdated(masks->controllerMask, id);
     previous = currentController;
 }

@@ -93,6 +93,9 @@ private:
     std::uint32_t controllerOutputId(std::uint32_t address) const;
     bool recordIsValid(std::uint32_t address) const;
     void startRecord(std::uint8_t phasingByte);
+    template <typename Record>
+    bool writeEntry(CDataStorage* storage, Record* (CDataStorage::*entry)(std::uint32_t) const, std::uint32_t id,
+                    const Record& sample, Record*& lastEntry, const char* found, const char* notFound);
     void publishTracker(std::uint32_t address, UpdateMasks* masks, bool& success);
     void publishController(std::uint32_t address, UpdateMasks* masks, bool& success);
 

@@ -246,6 +246,22 @@ TEST(DeviceReceive, MissingEvaluationEntryFailsTheCall)
     EXPECT_EQ(rx.trackerEntry(1).storageIndex, 0u);
 }
 
+TEST(DeviceReceive, EntryMissingFromTheStorageFailsTheCallButIsMarked)
+{
+    Receiver rx(flocksim::Setup::flock(3, 1), "");
+    ASSERT_EQ(rx.initResult, 1) << rx.initOutput;
+    *rx.host.trackers().storage()->countPtr = 1;  // the host shrank the list
+    rx.partner.send(join({record(3, {0x100}), record(3, {0x100}), kPhasing}));
+    std::string output;
+    EXPECT_EQ(rx.receive(&output), -1);
+    EXPECT_EQ(output, "Dev: ERROR: CVantrel: TraData storage not found\n"
+                      "Dev: ERROR: CVantrel: Receiving data failed.\n");
+    EXPECT_EQ(rx.host.masks().trackerMask, toNetwork32(2u));
+    // The sample counts as published: the same one again is not retried.
+    EXPECT_EQ(rx.receive(&output), 1);
+    EXPECT_EQ(output, "");
+}
+
 TEST(DeviceReceive, TimeOutReturnsNormally)
 {
     Receiver rx(flocksim::Setup::flock(3, 1), "");
