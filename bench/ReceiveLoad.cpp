@@ -10,7 +10,11 @@
 //    the storage write. Reports its median and 99th percentile.
 //
 // Usage: vantrel_receive_load [seconds]
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -90,6 +94,47 @@ int load(double seconds)
     return 0;
 }
 
+// The same stream read by a bare poll-and-read loop: what a wake-up per
+// record costs on this machine before any driver work.
+int baseline(double seconds)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.rate = 823.0;
+    setup.motion = moving;
+    flocksim::FlockSimulator flock(setup);
+    std::string problem;
+    if (!flock.start(problem)) {
+        std::fprintf(stderr, "simulator: %s\n", problem.c_str());
+        return 1;
+    }
+    const int fd = open(flock.linePath().c_str(), O_RDWR | O_NOCTTY);
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    const std::uint8_t start[] = {0x50, 0x23, 0x01, 0x40};  // group mode, stream
+    if (write(fd, start, sizeof start) != static_cast<ssize_t>(sizeof start)) {
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::uint64_t bytes = 0;
+    const double cpuStart = threadCpuSeconds();
+    const auto wallEnd = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    std::uint8_t buffer[256];
+    while (std::chrono::steady_clock::now() < wallEnd) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, 1000) > 0) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            bytes += n > 0 ? static_cast<std::uint64_t>(n) : 0;
+        }
+    }
+    const double cpu = threadCpuSeconds() - cpuStart;
+    close(fd);
+    const double records = static_cast<double>(bytes) / 13.0;
+    std::printf("baseline: bare poll and read, %.0f records, CPU per record %.2f us\n", records, cpu / records * 1e6);
+    return 0;
+}
+
 int latency()
 {
     flocksim::FlockSimulator flock(flocksim::Setup::flock(2, 1));
@@ -138,6 +183,8 @@ int latency()
 int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    const int loaded = load(seconds);
-    return loaded != 0 ? loaded : latency();
+    if (baseline(seconds) != 0 || load(seconds) != 0) {
+        return 1;
+    }
+    return latency();
 }
