@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace flocksim {
@@ -52,6 +53,11 @@ bool PseudoTerminal::lineSettings(termios& settings) const
 bool PseudoTerminal::setLineSettings(const termios& settings)
 {
     return slave_ >= 0 && ::tcsetattr(slave_, TCSANOW, &settings) == 0;
+}
+
+bool PseudoTerminal::takeAsControllingTerminal()
+{
+    return slave_ >= 0 && ::ioctl(slave_, TIOCSCTTY, 0) == 0;
 }
 
 void PseudoTerminal::closeMaster()
