@@ -1,8 +1,10 @@
 #pragma once
 // A flock simulator at the far end of a device's serial line, one per test.
 // Natively the simulator runs in this process on a pseudo-terminal of its
-// own. The set-up is plain data, so that a simulator in another process can
-// be given the same one.
+// own. Under Wine it is the native simulator program beside the test
+// program, started for the partner with the same set-up (plain data: a
+// motion function does not travel, so a set-up with one is refused there)
+// and driven through a control directory.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +18,8 @@ class FlockSimulator;
 }
 
 namespace kit {
+
+class FlockProcess;
 
 class FlockPartner {
 public:
@@ -39,9 +43,15 @@ public:
     void send(const std::vector<std::uint8_t>& bytes);
 
 private:
+    void reportProblem() const;
+
     std::string portName_;
     std::string problem_;
+#if defined(_WIN32)
+    std::unique_ptr<FlockProcess> process_;
+#else
     std::unique_ptr<flocksim::FlockSimulator> simulator_;
+#endif
 };
 
 }  // namespace kit
