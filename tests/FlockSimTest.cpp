@@ -495,11 +495,14 @@ pid_t spawnProgram(std::vector<std::string> arguments)
     return ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
 }
 
-TEST(FlockSim, ProgramEndsWithItsOwner)
+TEST(FlockSim, ProgramEndsWithItsOwnerAndRemovesItsControlDirectory)
 {
     const pid_t owner = spawnProgram({"/bin/sleep", "0.3"});
     ASSERT_NE(owner, 0);
-    const pid_t program = spawnProgram({VANTREL_FLOCKSIM_PATH, "--owner-pid", std::to_string(owner)});
+    char control[] = "/tmp/flocksim-control-XXXXXX";
+    ASSERT_NE(::mkdtemp(control), nullptr);
+    const pid_t program =
+        spawnProgram({VANTREL_FLOCKSIM_PATH, "--owner-pid", std::to_string(owner), "--control", control});
     ASSERT_NE(program, 0);
     ASSERT_EQ(::waitpid(owner, nullptr, 0), owner);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -514,6 +517,9 @@ TEST(FlockSim, ProgramEndsWithItsOwner)
     }
     EXPECT_EQ(ended, program);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // Nobody else would remove the control directory.
+    EXPECT_NE(::access(control, F_OK), 0);
+    ::rmdir(control);
 }
 
 }  // namespace

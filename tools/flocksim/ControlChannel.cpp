@@ -1,6 +1,7 @@
 #include "ControlChannel.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -58,19 +59,28 @@ bool ControlChannel::carryOut(const std::string& command, FlockSimulator& simula
         simulator.clearLog();
         return true;
     }
-    if (verb == "send") {
+    if (verb == "send" || verb == "every") {
+        long interval = 0;
+        if (verb == "every" && !(words >> interval)) {
+            std::cerr << "flocksim: no interval in an every command" << std::endl;
+            return true;
+        }
         std::vector<std::uint8_t> bytes;
         std::string word;
         while (words >> word) {
             char* end = nullptr;
             const unsigned long value = std::strtoul(word.c_str(), &end, 16);
             if (*end != '\0' || value > 0xFF) {
-                std::cerr << "flocksim: not a byte in a send command: " << word << std::endl;
+                std::cerr << "flocksim: not a byte in a " << verb << " command: " << word << std::endl;
                 return true;
             }
             bytes.push_back(static_cast<std::uint8_t>(value));
         }
-        simulator.send(std::move(bytes));
+        if (verb == "send") {
+            simulator.send(std::move(bytes));
+        } else {
+            simulator.sendEvery(std::move(bytes), std::chrono::milliseconds(interval));
+        }
         return true;
     }
     std::cerr << "flocksim: unknown command " << verb << " in " << directory_ << std::endl;

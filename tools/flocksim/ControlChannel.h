@@ -7,6 +7,8 @@
 // that no side ever reads one half written.
 //   DIR/command-1, command-2, ...  from the test program, carried out in this
 //                                  order and removed: "send HH HH ..",
+//                                  "every MS HH HH .." (those bytes now and
+//                                  every MS milliseconds; none: no more),
 //                                  "clear" or "stop"
 //   DIR/received                   from here, whenever it changes: "done N"
 //                                  (the last command carried out), then the

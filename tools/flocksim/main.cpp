@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -112,6 +113,7 @@ int main(int argc, char** argv)
     if (!options.readyFile.empty() && !writeReadyFile(options.readyFile, openName)) {
         return fail(1, "cannot write " + options.readyFile);
     }
+    bool ownerGone = false;
     if (options.controlDirectory.empty() && options.ownerPid == 0) {
         int signal = 0;
         sigwait(&endSignals, &signal);
@@ -125,6 +127,8 @@ int main(int argc, char** argv)
                 break;
             }
             if (options.ownerPid != 0 && ::kill(static_cast<pid_t>(options.ownerPid), 0) != 0 && errno == ESRCH) {
+                // Nobody is left to remove the control directory.
+                ownerGone = true;
                 break;
             }
         }
@@ -133,6 +137,10 @@ int main(int argc, char** argv)
     link.remove();
     if (!options.readyFile.empty()) {
         std::remove(options.readyFile.c_str());
+    }
+    if (ownerGone && !options.controlDirectory.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(options.controlDirectory, ignored);
     }
     return 0;
 }
