@@ -14,6 +14,10 @@
 #include "kit/StdoutCapture.h"
 #include "serial/CRS232H.h"
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -76,6 +80,11 @@ TEST(FlockProcess, ServesTheFlockOfItsOptionsAndReportsThroughItsDirectory)
     EXPECT_EQ(receivedOnce(process, 2), query);
     process.send({0x80, 0x01, 0x7F});
     EXPECT_EQ(readLine(port, 3), (Bytes{0x80, 0x01, 0x7F}));
+    process.sendEvery({0x11, 0x22}, 20);
+    EXPECT_EQ(readLine(port, 6), (Bytes{0x11, 0x22, 0x11, 0x22, 0x11, 0x22}));
+    process.sendEvery({}, 0);
+    readLine(port, 100);  // what was on its way; then the line stays quiet
+    EXPECT_EQ(readLine(port, 1), Bytes{});
     process.clearLog();
     EXPECT_EQ(process.received(), Bytes{});
     const Bytes sleep{0x47};
@@ -90,6 +99,16 @@ TEST(FlockProcess, ServesTheFlockOfItsOptionsAndReportsThroughItsDirectory)
     // The program took its COM port with it.
     kit::StdoutCapture capture;
     EXPECT_FALSE(port.openPort(name.c_str()));
+#endif
+}
+
+TEST(FlockProcess, OwnerIsTheProcessThatOpensItsFiles)
+{
+    // The program ends with the process of this id (under Wine: the server).
+    const long pid = kit::FlockProcess::ownerPid();
+    EXPECT_GT(pid, 0);
+#if !defined(_WIN32)
+    EXPECT_EQ(pid, static_cast<long>(::getpid()));
 #endif
 }
 

@@ -51,6 +51,13 @@ void FlockPartner::send(const std::vector<std::uint8_t>& bytes)
     }
 }
 
+void FlockPartner::sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs)
+{
+    if (process_) {
+        process_->sendEvery(bytes, intervalMs);
+    }
+}
+
 #else
 
 FlockPartner::FlockPartner(const flocksim::Setup& setup)
@@ -77,6 +84,11 @@ void FlockPartner::clearLog()
 void FlockPartner::send(const std::vector<std::uint8_t>& bytes)
 {
     simulator_->send(bytes);
+}
+
+void FlockPartner::sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs)
+{
+    simulator_->sendEvery(bytes, std::chrono::milliseconds(intervalMs));
 }
 
 #endif

@@ -41,6 +41,10 @@ public:
     void clearLog();
     // Puts bytes on the line in one write, as they are.
     void send(const std::vector<std::uint8_t>& bytes);
+    // Puts them on the line now and every interval, from the simulator's
+    // side (a thread of the test that calls send in a loop while another
+    // reads the port has crashed Wine here); no bytes: no more.
+    void sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs);
 
 private:
     void reportProblem() const;

@@ -54,6 +54,18 @@ std::string shellQuoted(const std::string& word)
     return quoted + "'";
 }
 
+// " HH HH ..".
+std::string hexBytes(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    char hex[4];
+    for (std::uint8_t byte : bytes) {
+        std::snprintf(hex, sizeof hex, " %02X", byte);
+        text += hex;
+    }
+    return text;
+}
+
 #if defined(_WIN32)
 // One argument of a Windows command line, as the C runtime splits it.
 std::string commandLineQuoted(const std::string& argument)
@@ -108,8 +120,8 @@ std::string localPath(const std::string& unixPath)
 
 long FlockProcess::ownerPid()
 {
-    // Under Wine the process's own id is a Windows one; the Linux one is in
-    // the file that Linux keeps for every process.
+    // The first field of the file that Linux keeps for the process that
+    // opens it.
     std::istringstream stat(contentOf(localPath("/proc/self/stat")));
     long pid = 0;
     stat >> pid;
@@ -283,14 +295,14 @@ void FlockProcess::clearLog()
 
 void FlockProcess::send(const std::vector<std::uint8_t>& bytes)
 {
-    std::string command = "send";
-    char hex[4];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(hex, sizeof hex, " %02X", byte);
-        command += hex;
-    }
     std::lock_guard<std::mutex> lock(mutex_);
-    issue(command);
+    issue("send" + hexBytes(bytes));
+}
+
+void FlockProcess::sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    issue("every " + std::to_string(intervalMs) + hexBytes(bytes));
 }
 
 void FlockProcess::stop()

@@ -37,12 +37,18 @@ public:
     void clearLog();
     // Puts bytes on the line in one write, as they are.
     void send(const std::vector<std::uint8_t>& bytes);
+    // Puts them on the line now and every interval; no bytes: no more.
+    void sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs);
 
     // Ends the program and waits until it has removed its port, then
     // removes the control directory. Also done on destruction.
     void stop();
 
-    // Its own process id in the system below (under Wine: the Linux one).
+    // The Linux process that the program ends with, should this program
+    // end without stopping it: the one that opens this program's files.
+    // Natively that is this program. Under Wine it is the Wine server, which
+    // opens the files of its Windows programs and ends soon after the last
+    // of them.
     static long ownerPid();
 
 private:
