@@ -11,6 +11,7 @@
 #include "common/CLogH.h"
 #include "kit/FlockProcess.h"
 #include "kit/HostStorage.h"
+#include "kit/PortReading.h"
 #include "kit/StdoutCapture.h"
 #include "serial/CRS232H.h"
 
@@ -29,21 +30,6 @@ std::vector<std::string> programOptions(const flocksim::Setup& setup)
     options.insert(options.end(), {"--wine-com", "auto"});
 #endif
     return options;
-}
-
-Bytes readLine(CRS232H& port, std::size_t count)
-{
-    Bytes bytes(count);
-    std::size_t got = 0;
-    while (got < count) {
-        const std::int32_t n = port.readBytes(bytes.data() + got, static_cast<std::int32_t>(count - got));
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    return bytes;
 }
 
 // The program's log once it holds count bytes (or after two seconds).
@@ -76,15 +62,15 @@ TEST(FlockProcess, ServesTheFlockOfItsOptionsAndReportsThroughItsDirectory)
 
     const Bytes query{0x4F, 0x23};
     ASSERT_EQ(port.writeBytes(query.data(), 2), 2);
-    EXPECT_EQ(readLine(port, 1), Bytes{7});
+    EXPECT_EQ(kit::readUntilQuiet(port, 1), Bytes{7});
     EXPECT_EQ(receivedOnce(process, 2), query);
     process.send({0x80, 0x01, 0x7F});
-    EXPECT_EQ(readLine(port, 3), (Bytes{0x80, 0x01, 0x7F}));
+    EXPECT_EQ(kit::readUntilQuiet(port, 3), (Bytes{0x80, 0x01, 0x7F}));
     process.sendEvery({0x11, 0x22}, 20);
-    EXPECT_EQ(readLine(port, 6), (Bytes{0x11, 0x22, 0x11, 0x22, 0x11, 0x22}));
+    EXPECT_EQ(kit::readUntilQuiet(port, 6), (Bytes{0x11, 0x22, 0x11, 0x22, 0x11, 0x22}));
     process.sendEvery({}, 0);
-    readLine(port, 100);  // what was on its way; then the line stays quiet
-    EXPECT_EQ(readLine(port, 1), Bytes{});
+    kit::readUntilQuiet(port, 100);  // what was on its way; then the line stays quiet
+    EXPECT_EQ(kit::readUntilQuiet(port, 1), Bytes{});
     process.clearLog();
     EXPECT_EQ(process.received(), Bytes{});
     const Bytes sleep{0x47};

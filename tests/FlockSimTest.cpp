@@ -22,6 +22,7 @@
 #include "WineComLink.h"
 #include "common/CLogH.h"
 #include "kit/HostStorage.h"
+#include "kit/PortReading.h"
 #include "kit/StdoutCapture.h"
 #include "serial/CRS232H.h"
 
@@ -131,20 +132,7 @@ protected:
     }
 
     // Reads until count bytes came or the line stays quiet for a time-out.
-    Bytes read(std::size_t count)
-    {
-        Bytes bytes(count);
-        std::size_t got = 0;
-        while (got < count) {
-            const std::int32_t n = port.readBytes(bytes.data() + got, static_cast<std::int32_t>(count - got));
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        bytes.resize(got);
-        return bytes;
-    }
+    Bytes read(std::size_t count) { return kit::readUntilQuiet(port, count); }
 
     // Sends a command and waits until the flock has taken it.
     void command(const Bytes& bytes)
