@@ -1,7 +1,6 @@
 // Records from the line to the shared storages.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -288,22 +287,15 @@ TEST(DeviceReceive, RunFlagEndsTheCall)
     EXPECT_EQ(rx.host.masks().trackerMask, toNetwork32(1u));
     // Cleared from another thread while bytes keep coming that never close a
     // record.
-    std::atomic<bool> done{false};
-    std::thread line([&] {
-        rx.partner.send({0x80});
-        while (!done) {
-            rx.partner.send({0x01});
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    rx.partner.send({0x80});
+    rx.partner.sendEvery({0x01}, 5);
     std::thread host([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         __atomic_store_n(&rx.host.runFlag(), 0, __ATOMIC_RELAXED);
     });
     EXPECT_EQ(rx.receive(), -1);
-    done = true;
+    rx.partner.sendEvery({}, 0);
     host.join();
-    line.join();
 }
 
 }  // namespace

@@ -4,19 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "CommandDecoder.h"
+#include "CommandLine.h"
 #include "FlockSimulator.h"
 #include "Motion.h"
+#include "SetupOptions.h"
 #include "WineComLink.h"
 #include "common/CLogH.h"
 #include "kit/HostStorage.h"
+#include "kit/PortReading.h"
 #include "kit/StdoutCapture.h"
 #include "serial/CRS232H.h"
 
@@ -126,20 +132,7 @@ protected:
     }
 
     // Reads until count bytes came or the line stays quiet for a time-out.
-    Bytes read(std::size_t count)
-    {
-        Bytes bytes(count);
-        std::size_t got = 0;
-        while (got < count) {
-            const std::int32_t n = port.readBytes(bytes.data() + got, static_cast<std::int32_t>(count - got));
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        bytes.resize(got);
-        return bytes;
-    }
+    Bytes read(std::size_t count) { return kit::readUntilQuiet(port, count); }
 
     // Sends a command and waits until the flock has taken it.
     void command(const Bytes& bytes)
@@ -404,6 +397,117 @@ TEST(FlockSim, MakesWineComPortsThatLeadToTheLine)
     }
     ::rmdir(devices.c_str());
     ::rmdir(directory);
+}
+
+void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
+{
+    ASSERT_EQ(built.units.size(), given.units.size());
+    for (std::size_t i = 0; i < given.units.size(); ++i) {
+        const flocksim::UnitSetup& a = built.units[i];
+        const flocksim::UnitSetup& b = given.units[i];
+        EXPECT_EQ(a.receiver, b.receiver) << "unit " << i + 1;
+        EXPECT_EQ(a.mouse, b.mouse) << "unit " << i + 1;
+        EXPECT_EQ(a.erc, b.erc) << "unit " << i + 1;
+        EXPECT_EQ(a.ercTransmitters, b.ercTransmitters) << "unit " << i + 1;
+        EXPECT_EQ(a.srt, b.srt) << "unit " << i + 1;
+        EXPECT_EQ(a.running, b.running) << "unit " << i + 1;
+        EXPECT_EQ(a.status, b.status) << "unit " << i + 1;
+    }
+    EXPECT_EQ(built.maxAddress, given.maxAddress);
+    EXPECT_EQ(built.lineAddress, given.lineAddress);
+    EXPECT_EQ(built.groupModeReply, given.groupModeReply);
+    EXPECT_EQ(built.rate, given.rate);
+    EXPECT_EQ(built.faults.noiseEvery, given.faults.noiseEvery);
+    EXPECT_EQ(built.faults.noiseLength, given.faults.noiseLength);
+    EXPECT_EQ(built.faults.dropEvery, given.faults.dropEvery);
+    EXPECT_EQ(built.faults.hangUpAfter, given.faults.hangUpAfter);
+    EXPECT_EQ(built.faults.hangUp, given.faults.hangUp);
+    EXPECT_EQ(built.faults.seed, given.faults.seed);
+}
+
+TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
+{
+    flocksim::Setup mixed = flocksim::Setup::flock(7, 4);
+    mixed.units[0].srt = true;
+    mixed.units[1].mouse = true;
+    mixed.units[2].running = false;
+    mixed.units[3].receiver = true;  // an ERC with a receiver
+    mixed.units[3].ercTransmitters = 0xB;
+    mixed.units[4].status = 0xA1;
+    mixed.units[5].erc = true;  // a second ERC, without receiver
+    mixed.units[5].receiver = false;
+    mixed.units[6].receiver = false;
+    mixed.maxAddress = 30;
+    mixed.lineAddress = 2;
+    mixed.groupModeReply = 0;
+    mixed.rate = 1.0 / 3.0;
+    mixed.faults = {7, 3, 11, 40, flocksim::HangUp::Close, 99};
+    for (const flocksim::Setup& given : {flocksim::Setup::flock(3, 1), flocksim::Setup::flock(2, 0), mixed}) {
+        const std::vector<std::string> options = flocksim::setupOptions(given);
+        std::vector<const char*> arguments;
+        for (const std::string& option : options) {
+            arguments.push_back(option.c_str());
+        }
+        flocksim::CommandLine line;
+        std::string error;
+        ASSERT_TRUE(line.parse(static_cast<int>(arguments.size()), arguments.data(), error)) << error;
+        flocksim::Setup built;
+        ASSERT_TRUE(line.buildSetup(built, error)) << error;
+        expectSameSetup(built, given);
+    }
+}
+
+TEST(FlockSim, CommandLineNamesTheOptionThatIsWrong)
+{
+    const char* wrong[] = {"--units", "3", "--erc-transmitters", "2=16"};
+    flocksim::CommandLine line;
+    std::string error;
+    EXPECT_FALSE(line.parse(4, wrong, error));
+    EXPECT_EQ(error, "bad or incomplete option --erc-transmitters 2=16");
+    const char* beyond[] = {"--units", "3", "--status", "4=0x80"};
+    flocksim::CommandLine other;
+    ASSERT_TRUE(other.parse(4, beyond, error)) << error;
+    flocksim::Setup setup;
+    EXPECT_FALSE(other.buildSetup(setup, error));
+    EXPECT_EQ(error, "there is no unit at address 4");
+}
+
+pid_t spawnProgram(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(&argument[0]);
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    return ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
+}
+
+TEST(FlockSim, ProgramEndsWithItsOwnerAndRemovesItsControlDirectory)
+{
+    const pid_t owner = spawnProgram({"/bin/sleep", "0.3"});
+    ASSERT_NE(owner, 0);
+    char control[] = "/tmp/flocksim-control-XXXXXX";
+    ASSERT_NE(::mkdtemp(control), nullptr);
+    const pid_t program =
+        spawnProgram({VANTREL_FLOCKSIM_PATH, "--owner-pid", std::to_string(owner), "--control", control});
+    ASSERT_NE(program, 0);
+    ASSERT_EQ(::waitpid(owner, nullptr, 0), owner);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(program, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) {
+        ::kill(program, SIGTERM);
+        ::waitpid(program, nullptr, 0);
+    }
+    EXPECT_EQ(ended, program);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // Nobody else would remove the control directory.
+    EXPECT_NE(::access(control, F_OK), 0);
+    ::rmdir(control);
 }
 
 }  // namespace

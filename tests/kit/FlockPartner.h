@@ -1,8 +1,10 @@
 #pragma once
 // A flock simulator at the far end of a device's serial line, one per test.
 // Natively the simulator runs in this process on a pseudo-terminal of its
-// own. The set-up is plain data, so that a simulator in another process can
-// be given the same one.
+// own. Under Wine it is the native simulator program beside the test
+// program, started for the partner with the same set-up (plain data: a
+// motion function does not travel, so a set-up with one is refused there)
+// and driven through a control directory.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +18,8 @@ class FlockSimulator;
 }
 
 namespace kit {
+
+class FlockProcess;
 
 class FlockPartner {
 public:
@@ -37,11 +41,21 @@ public:
     void clearLog();
     // Puts bytes on the line in one write, as they are.
     void send(const std::vector<std::uint8_t>& bytes);
+    // Puts them on the line now and every interval, from the simulator's
+    // side (a thread of the test that calls send in a loop while another
+    // reads the port has crashed Wine here); no bytes: no more.
+    void sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs);
 
 private:
+    void reportProblem() const;
+
     std::string portName_;
     std::string problem_;
+#if defined(_WIN32)
+    std::unique_ptr<FlockProcess> process_;
+#else
     std::unique_ptr<flocksim::FlockSimulator> simulator_;
+#endif
 };
 
 }  // namespace kit

@@ -164,6 +164,18 @@ void FlockSimulator::send(std::vector<std::uint8_t> bytes)
     (void)!::write(wake_[1], &byte, 1);
 }
 
+void FlockSimulator::sendEvery(std::vector<std::uint8_t> bytes, std::chrono::milliseconds interval)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        repeatInterval_ = bytes.empty() ? Clock::duration{} : Clock::duration(interval);
+        repeated_ = repeatInterval_ > Clock::duration{} ? std::move(bytes) : std::vector<std::uint8_t>{};
+        nextRepeat_ = Clock::now();
+    }
+    const char byte = 0;
+    (void)!::write(wake_[1], &byte, 1);
+}
+
 void FlockSimulator::onCommand(std::function<void(const Command&)> observer)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -186,6 +198,8 @@ void FlockSimulator::run()
     for (;;) {
         bool streaming = false;
         bool hangUpRequested = false;
+        bool repeating = false;
+        Clock::time_point nextRepeat;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) {
@@ -197,6 +211,8 @@ void FlockSimulator::run()
                 injected_.pop_front();
             }
             streaming = !hungUp_ && !hangUpPending_ && anyStreaming();
+            repeating = !repeated_.empty() && !hungUp_;
+            nextRepeat = nextRepeat_;
         }
         if (hangUpRequested) {
             // Closed here, on the thread that polls the line, so that the
@@ -209,6 +225,11 @@ void FlockSimulator::run()
         if (streaming && !fast) {
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle_ - Clock::now());
             timeoutMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
+        }
+        if (repeating) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextRepeat - Clock::now());
+            const int repeatMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
+            timeoutMs = timeoutMs < 0 ? repeatMs : std::min(timeoutMs, repeatMs);
         }
         const bool wantWrite = !output_.empty() || (streaming && fast);
         pollfd fds[2] = {{line_.master(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
@@ -229,9 +250,16 @@ void FlockSimulator::run()
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            const Clock::time_point now = Clock::now();
+            if (!repeated_.empty() && !hungUp_ && now >= nextRepeat_) {
+                output_.push_back(Chunk{repeated_, false});
+                nextRepeat_ += repeatInterval_;
+                if (nextRepeat_ < now) {
+                    nextRepeat_ = now + repeatInterval_;
+                }
+            }
             streaming = !hungUp_ && !hangUpPending_ && anyStreaming();
             if (streaming && output_.size() < kMaxQueued) {
-                const Clock::time_point now = Clock::now();
                 if (fast) {
                     if (output_.empty()) {
                         makeCycle();

@@ -61,6 +61,9 @@ public:
     void setMotion(Motion motion);
     // Puts bytes on the line as they are, in one write.
     void send(std::vector<std::uint8_t> bytes);
+    // Puts bytes on the line now and then every interval, until called
+    // again (no bytes or a zero interval: no more).
+    void sendEvery(std::vector<std::uint8_t> bytes, std::chrono::milliseconds interval);
     // Called on the simulator's thread for every command received.
     void onCommand(std::function<void(const Command&)> observer);
 
@@ -97,6 +100,9 @@ private:
     std::vector<Command> log_;
     std::vector<std::uint8_t> received_;
     std::deque<Chunk> injected_;
+    std::vector<std::uint8_t> repeated_;
+    Clock::duration repeatInterval_{};
+    Clock::time_point nextRepeat_;
     std::function<void(const Command&)> observer_;
     std::uint64_t recordsSent_ = 0;
     bool hungUp_ = false;

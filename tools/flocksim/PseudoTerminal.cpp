@@ -55,7 +55,7 @@ bool PseudoTerminal::setLineSettings(const termios& settings)
     return slave_ >= 0 && ::tcsetattr(slave_, TCSANOW, &settings) == 0;
 }
 
-bool PseudoTerminal::becomeControllingTerminal()
+bool PseudoTerminal::takeAsControllingTerminal()
 {
     return slave_ >= 0 && ::ioctl(slave_, TIOCSCTTY, 0) == 0;
 }

@@ -25,11 +25,12 @@ public:
     bool lineSettings(termios& settings) const;
     bool setLineSettings(const termios& settings);
 
-    // Makes the line the controlling terminal of the caller's session (the
-    // caller must lead a session without one). Then no other session takes
-    // it as its terminal, and none gets a hang-up signal when the line
-    // closes. False when the system refuses.
-    bool becomeControllingTerminal();
+    // Makes the line the controlling terminal of the caller's session, which
+    // the caller leads and which has none yet: then no other session can make
+    // it theirs. A session leader that opens the line without O_NOCTTY
+    // (Wine's server does, for a COM port) would otherwise take it, and get a
+    // hang-up signal when the line closes. False when it cannot be done.
+    bool takeAsControllingTerminal();
 
     // Hangs the line up: a driver's reads end, its writes fail. Only by the
     // thread that works the master side (a close does not end another

@@ -26,7 +26,7 @@ fi
 shift
 
 ready=$(mktemp -u "${TMPDIR:-/tmp}/flocksim-ready.XXXXXX")
-"$simulator" --die-with-parent --hold-line --ready-file "$ready" "${options[@]}" &
+"$simulator" --die-with-parent --ready-file "$ready" "${options[@]}" &
 pid=$!
 stop_simulator() {
     kill "$pid" 2>/dev/null

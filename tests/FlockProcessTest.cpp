@@ -1,0 +1,109 @@
+// The simulator program beside the test program, driven through its control
+// directory; the port it serves is opened with the module's serial port.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SetupOptions.h"
+#include "common/CLogH.h"
+#include "kit/FlockProcess.h"
+#include "kit/HostStorage.h"
+#include "kit/PortReading.h"
+#include "kit/StdoutCapture.h"
+#include "serial/CRS232H.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<std::string> programOptions(const flocksim::Setup& setup)
+{
+    std::vector<std::string> options = flocksim::setupOptions(setup);
+#if defined(_WIN32)
+    options.insert(options.end(), {"--wine-com", "auto"});
+#endif
+    return options;
+}
+
+// The program's log once it holds count bytes (or after two seconds).
+Bytes receivedOnce(const kit::FlockProcess& process, std::size_t count)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    Bytes bytes = process.received();
+    while (bytes.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        bytes = process.received();
+    }
+    return bytes;
+}
+
+TEST(FlockProcess, ServesTheFlockOfItsOptionsAndReportsThroughItsDirectory)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.groupModeReply = 7;  // only this flock answers so
+    kit::FlockProcess process(VANTREL_FLOCKSIM_PATH, programOptions(setup));
+    ASSERT_TRUE(process.started()) << process.problem();
+    CLogH log(kit::plainLogSettings("T"));
+    CRS232H port(&log);
+    ASSERT_TRUE(port.openPort(process.openName().c_str())) << process.openName();
+    PortAttributes attributes{};
+    attributes.control.BaudRate = 38400;
+    attributes.control.fBinary = 1;
+    attributes.control.ByteSize = 8;
+    attributes.timeouts.ReadTotalTimeoutConstant = 500;
+    ASSERT_TRUE(port.setAttributes(&attributes));
+
+    const Bytes query{0x4F, 0x23};
+    ASSERT_EQ(port.writeBytes(query.data(), 2), 2);
+    EXPECT_EQ(kit::readUntilQuiet(port, 1), Bytes{7});
+    EXPECT_EQ(receivedOnce(process, 2), query);
+    process.send({0x80, 0x01, 0x7F});
+    EXPECT_EQ(kit::readUntilQuiet(port, 3), (Bytes{0x80, 0x01, 0x7F}));
+    process.sendEvery({0x11, 0x22}, 20);
+    EXPECT_EQ(kit::readUntilQuiet(port, 6), (Bytes{0x11, 0x22, 0x11, 0x22, 0x11, 0x22}));
+    process.sendEvery({}, 0);
+    kit::readUntilQuiet(port, 100);  // what was on its way; then the line stays quiet
+    EXPECT_EQ(kit::readUntilQuiet(port, 1), Bytes{});
+    process.clearLog();
+    EXPECT_EQ(process.received(), Bytes{});
+    const Bytes sleep{0x47};
+    ASSERT_EQ(port.writeBytes(sleep.data(), 1), 1);
+    EXPECT_EQ(receivedOnce(process, 1), sleep);
+    port.closePort();
+
+    const std::string name = process.openName();
+    process.stop();
+    EXPECT_EQ(process.received(), Bytes{});
+#if defined(_WIN32)
+    // The program took its COM port with it.
+    kit::StdoutCapture capture;
+    EXPECT_FALSE(port.openPort(name.c_str()));
+#endif
+}
+
+TEST(FlockProcess, OwnerIsTheProcessThatOpensItsFiles)
+{
+    // The program ends with the process of this id (under Wine: the server).
+    const long pid = kit::FlockProcess::ownerPid();
+    EXPECT_GT(pid, 0);
+#if !defined(_WIN32)
+    EXPECT_EQ(pid, static_cast<long>(::getpid()));
+#endif
+}
+
+TEST(FlockProcess, ProgramThatCannotStartSaysWhy)
+{
+    kit::FlockProcess process(VANTREL_FLOCKSIM_PATH, {"--units", "3", "--mice", "4"});
+    EXPECT_FALSE(process.started());
+    EXPECT_EQ(process.problem(), "the simulator program did not start: flocksim: there is no unit at address 4\n");
+    EXPECT_EQ(process.received(), Bytes{});
+}
+
+}  // namespace

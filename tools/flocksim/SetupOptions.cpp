@@ -1,0 +1,72 @@
+#include "SetupOptions.h"
+
+#include <cstdio>
+
+namespace flocksim {
+
+namespace {
+
+// "A,B,.." of the addresses of the units for which test holds; empty for none.
+template <typename Test>
+std::string addressesWhere(const Setup& setup, Test test)
+{
+    std::string list;
+    for (std::size_t i = 0; i < setup.units.size(); ++i) {
+        if (test(setup.units[i])) {
+            list += (list.empty() ? "" : ",") + std::to_string(i + 1);
+        }
+    }
+    return list;
+}
+
+}  // namespace
+
+std::vector<std::string> setupOptions(const Setup& setup)
+{
+    std::vector<std::string> options{"--units", std::to_string(setup.units.size())};
+    auto add = [&](const char* name, const std::string& value) {
+        options.push_back(name);
+        options.push_back(value);
+    };
+    auto addList = [&](const char* name, const std::string& list) {
+        if (!list.empty()) {
+            add(name, list);
+        }
+    };
+    const std::string ercs = addressesWhere(setup, [](const UnitSetup& unit) { return unit.erc; });
+    add("--erc", ercs.empty() ? "0" : ercs);
+    // An ERC comes without a receiver, any other unit with one.
+    addList("--receiver", addressesWhere(setup, [](const UnitSetup& unit) { return unit.erc && unit.receiver; }));
+    addList("--no-receiver",
+            addressesWhere(setup, [](const UnitSetup& unit) { return !unit.erc && !unit.receiver; }));
+    addList("--srt", addressesWhere(setup, [](const UnitSetup& unit) { return unit.srt; }));
+    addList("--mice", addressesWhere(setup, [](const UnitSetup& unit) { return unit.mouse; }));
+    addList("--not-running", addressesWhere(setup, [](const UnitSetup& unit) { return !unit.running; }));
+    for (std::size_t i = 0; i < setup.units.size(); ++i) {
+        const UnitSetup& unit = setup.units[i];
+        if (unit.ercTransmitters != UnitSetup{}.ercTransmitters) {
+            add("--erc-transmitters", std::to_string(i + 1) + "=" + std::to_string(unit.ercTransmitters));
+        }
+        if (unit.status >= 0) {
+            add("--status", std::to_string(i + 1) + "=" + std::to_string(unit.status));
+        }
+    }
+    add("--addressing", std::to_string(setup.maxAddress));
+    add("--line-unit", std::to_string(setup.lineAddress));
+    if (setup.groupModeReply >= 0) {
+        add("--group-reply", std::to_string(setup.groupModeReply));
+    }
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.17g", setup.rate);
+    add("--rate", rate);
+    const Faults& faults = setup.faults;
+    add("--noise-every", std::to_string(faults.noiseEvery));
+    add("--noise-length", std::to_string(faults.noiseLength));
+    add("--drop-every", std::to_string(faults.dropEvery));
+    add("--hang-up-after", std::to_string(faults.hangUpAfter));
+    add("--hang-up", faults.hangUp == HangUp::Close ? "close" : "silence");
+    add("--seed", std::to_string(faults.seed));
+    return options;
+}
+
+}  // namespace flocksim
