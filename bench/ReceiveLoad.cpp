@@ -56,6 +56,26 @@ flocksim::Sample moving(std::uint32_t, std::uint64_t cycle)
     return sample;
 }
 
+// An ERC and one receiver unit that streams 823 records per second once
+// told to.
+flocksim::Setup streamingFlock()
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.rate = 823.0;
+    setup.motion = moving;
+    return setup;
+}
+
+bool started(flocksim::FlockSimulator& flock)
+{
+    std::string problem;
+    if (!flock.start(problem)) {
+        std::fprintf(stderr, "simulator: %s\n", problem.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool initDevice(kit::DeviceHost& host)
 {
     kit::StdoutCapture quiet;
@@ -64,13 +84,8 @@ bool initDevice(kit::DeviceHost& host)
 
 int load(double seconds)
 {
-    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
-    setup.rate = 823.0;
-    setup.motion = moving;
-    flocksim::FlockSimulator flock(setup);
-    std::string problem;
-    if (!flock.start(problem)) {
-        std::fprintf(stderr, "simulator: %s\n", problem.c_str());
+    flocksim::FlockSimulator flock(streamingFlock());
+    if (!started(flock)) {
         return 1;
     }
     kit::DeviceHost host("Vantrel 1\nport " + flock.linePath() + "\n");
@@ -110,13 +125,8 @@ int load(double seconds)
 // record costs on this machine before any driver work.
 int baseline(double seconds)
 {
-    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
-    setup.rate = 823.0;
-    setup.motion = moving;
-    flocksim::FlockSimulator flock(setup);
-    std::string problem;
-    if (!flock.start(problem)) {
-        std::fprintf(stderr, "simulator: %s\n", problem.c_str());
+    flocksim::FlockSimulator flock(streamingFlock());
+    if (!started(flock)) {
         return 1;
     }
     const int fd = open(flock.linePath().c_str(), O_RDWR | O_NOCTTY);
@@ -153,9 +163,7 @@ int baseline(double seconds)
 int latency()
 {
     flocksim::FlockSimulator flock(flocksim::Setup::flock(2, 1));
-    std::string problem;
-    if (!flock.start(problem)) {
-        std::fprintf(stderr, "simulator: %s\n", problem.c_str());
+    if (!started(flock)) {
         return 1;
     }
     kit::DeviceHost host("Vantrel 1\nport " + flock.linePath() + "\n");
