@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "common/OptionLine.h"
 
@@ -19,6 +20,7 @@ bool CConfigH::reportUnknownOptions(const ConfigBlock* block, const CLogH& log)
         }
         allConsumed = false;
         log.error("CConfigH: Unknown option \"", false);
+        const CDecimalOutput decimal;
         std::cout << (line.keyword != nullptr ? line.keyword : "") << "\" found at line " << line.lineNumber << "."
                   << std::endl;
     }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 
 int keywordEquals(const char* first, const char* second)
@@ -67,5 +68,6 @@ void reportOptionProblem(const CLogH& log, const char* prefix, const char* phras
                          std::uint32_t lineNumber, const char* ending)
 {
     log.error(prefix, false);
+    const CDecimalOutput decimal;
     std::cout << phrase << displayName << lineNumber << ending << std::endl;
 }

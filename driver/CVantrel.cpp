@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "common/CConfigH.h"
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "common/CSampleClock.h"
 #include "common/DataRecords.h"
@@ -132,6 +133,10 @@ std::int32_t CVantrel::initialise(InitInfo* info)
     }
     std::memcpy(&initInfo, info, sizeof initInfo);
     runFlag = initInfo.runFlag;
+    if (runFlag == nullptr) {
+        log->error("CVantrel: run flag pointer is empty.");
+        return -1;
+    }
     if (configBlock == nullptr) {
         log->error("CVantrel: Configuration is empty.");
         return -1;
@@ -440,10 +445,7 @@ bool CVantrel::openSerialPort()
 
 bool CVantrel::print()
 {
-    const auto flags = std::cout.flags();
-    const auto fill = std::cout.fill();
-    std::cout.flags(std::ios::dec | std::ios::skipws);
-    std::cout.fill(' ');
+    const CDecimalOutput decimal;
     auto line = [this](const char* label) { log->info(label, false); };
 
     line("DEVICE NAME           : ");
@@ -522,8 +524,6 @@ bool CVantrel::print()
     }
     log->info("-----------------------");
     std::cout.flush();
-    std::cout.flags(flags);
-    std::cout.fill(fill);
     return true;
 }
 
@@ -617,6 +617,7 @@ bool CVantrel::checkSystemStatus()
             continue;
         }
         log->debug("CVantrel: Flock device ", false);
+        const CDecimalOutput decimal;
         std::cout << address << " (unitID " << trackerOutputId(address) << "):";
         if ((status & 0x40) != 0) {
             std::cout << " running";
@@ -728,6 +729,7 @@ bool CVantrel::sendToUnits(const UnitCommand& command)
         sendRs232ToFbb(address);
         if (log->isDebugOn()) {
             log->debug(command.unitLine, false);
+            const CDecimalOutput decimal;
             std::cout << address << "." << std::endl;
         }
         if (!writeCommand(command.bytes, command.count)) {
@@ -1099,6 +1101,9 @@ void markUpdated(std::uint32_t& mask, std::uint32_t id)
 std::int32_t toFixedPoint(float value)
 {
     const double scaled = static_cast<double>(value) * 100000.0;
+    if (scaled != scaled) {
+        return 0;  // not a number: a calibration library's or a placement's fault
+    }
     if (scaled >= 2147483647.0) {
         return INT32_MAX;
     }
@@ -1216,6 +1221,9 @@ bool CVantrel::decodeRecord(std::uint32_t address)
         currentController.sampleSeconds = currentTracker.sampleSeconds;
         currentController.sampleMicroseconds = currentTracker.sampleMicroseconds;
         const std::uint8_t buttonByte = recordFill == 14 ? recordBuffer[12] : 0;
+        // The record is shared by every mouse: no bit of another unit's
+        // buttons may stay in it.
+        std::memset(currentController.buttonBits, 0, sizeof currentController.buttonBits);
         controllerLayer->fillControllerRecord(address, buttonByte, currentController);
     }
     return true;

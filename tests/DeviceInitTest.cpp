@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,35 @@ TEST(DeviceInit, MissingStoragesAndEmptyInfo)
         // The tracker range was reserved before and stays reserved.
         EXPECT_EQ(host.trackers().count(), 2u);
     }
+}
+
+TEST(DeviceInit, MissingRunFlag)
+{
+    kit::DeviceHost host("Vantrel\n");
+    host.initInfo().runFlag = nullptr;
+    kit::StdoutCapture capture;
+    EXPECT_EQ(host.init(), -1);
+    EXPECT_EQ(capture.lines(), (Lines{"Dev: ERROR: CVantrel: run flag pointer is empty."}));
+}
+
+TEST(DeviceInit, LineNumbersAreDecimalWhateverTheHostsStreamFormat)
+{
+    std::string text = "Vantrel 2\n";
+    for (int i = 0; i < 14; ++i) {
+        text += "# comment\n";
+    }
+    kit::DeviceHost host(text + "hemisphere w\nfoo\n");
+    std::cout << std::hex;
+    std::string output;
+    {
+        kit::StdoutCapture capture;
+        EXPECT_EQ(host.init(), -1);
+        output = capture.text();
+    }
+    const bool stillHex = (std::cout.flags() & std::ios_base::basefield) == std::ios_base::hex;
+    std::cout << std::dec;
+    EXPECT_TRUE(stillHex);
+    EXPECT_EQ(output, "Dev: ERROR: CVantrel: Invalid string found for Hemisphere at line 16.\n");
 }
 
 TEST(DeviceInit, ControllerOptionWithoutMouseIsUnknown)

@@ -211,6 +211,21 @@ TEST(DeviceReceive, MouseButtonsThroughAReorderedMap)
     EXPECT_EQ(rx.host.masks().trackerMask, 0u);
 }
 
+TEST(DeviceReceive, OneMousesButtonsNeverShowInAnothersRecord)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[1].mouse = true;
+    setup.units[2].mouse = true;
+    // Mouse 2 leaves its real button 2 unmapped.
+    Receiver rx(setup, "\nmouse 2 3\nbuttonorder 2 3 0 1");
+    ASSERT_EQ(rx.initResult, 1) << rx.initOutput;
+    rx.partner.send(join({record(3, {0x100}, 0x30), record(2, {0x100}, 0x00), kPhasing}));
+    EXPECT_EQ(rx.receive(), 1);
+    EXPECT_EQ(rx.controllerEntry(2).buttonBits[0], 0x02);  // mouse 3, button 2
+    EXPECT_EQ(rx.receive(), 1);
+    EXPECT_EQ(rx.controllerEntry(1).buttonBits[0], 0x00);  // mouse 2: nothing pressed
+}
+
 TEST(DeviceReceive, SecondDeviceOnTheStoragePublishesBehindTheFirst)
 {
     kit::HostStorage shared(kit::HostStorage::Kind::Tracker);

@@ -57,6 +57,17 @@ TEST_F(TrackerReport, DefaultLayout)
     EXPECT_EQ(report(false), (Lines{kOrder, kMore + " 2->5 3->6"}));
 }
 
+TEST_F(TrackerReport, NumbersAreDecimalWhateverBaseTheHostLeft)
+{
+    layer->outputOffset = 8;
+    std::cout << std::hex;
+    const Lines lines = report();
+    const bool stillHex = (std::cout.flags() & std::ios_base::basefield) == std::ios_base::hex;
+    std::cout << std::dec;
+    EXPECT_TRUE(stillHex);
+    EXPECT_EQ(lines, (Lines{"Dev: INFO: CAVE COORDINATES      : Used", kOrder, kMore + " 2->9 3->10"}));
+}
+
 TEST_F(TrackerReport, NothingPublished)
 {
     CTraCommonH bare(&log);

@@ -445,6 +445,9 @@ bool CTraCommonH::printReport(bool showCave) const
     const std::streamsize precision = std::cout.precision();
     const std::streamsize width = std::cout.width();
     const char fill = std::cout.fill();
+    // Numbers are counted in decimal whatever base the host left on the
+    // stream; the offsets keep the stream's floating-point format.
+    std::cout.setf(std::ios_base::dec, std::ios_base::basefield);
 
     if (showCave) {
         log->info(caveCoordinates ? "CAVE COORDINATES      : Used" : "CAVE COORDINATES      : Unused");
