@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 
 CRS232H::CRS232H(const CLogH* logger)
@@ -39,6 +40,7 @@ bool CRS232H::openPort(const char* name)
     const std::size_t length = std::strlen(name);
     if (length > kMaxNameLength) {
         log->error("CRS232H: Port name is too long. ", false);
+        const CDecimalOutput decimal;
         std::cout << kMaxNameLength << length << std::endl;
         return false;
     }
@@ -134,6 +136,7 @@ bool CRS232H::setBaudRate(std::int32_t rate)
         return true;
     default:
         log->error("CRS232H: Could not set the baud rate ", false);
+        const CDecimalOutput decimal;
         std::cout << rate << std::endl;
         return false;
     }
