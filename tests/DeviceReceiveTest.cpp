@@ -172,6 +172,15 @@ TEST(DeviceReceive, NoiseAndBrokenRecordsAreDroppedAndTheNextIsReceived)
     EXPECT_EQ(rx.trackerEntry(2).storageIndex, 0u);  // nothing reached tracker 2
 }
 
+TEST(DeviceReceive, RecordWithAddressZeroIsSkippedWithinTheCall)
+{
+    Receiver rx(flocksim::Setup::flock(3, 1), "");
+    ASSERT_EQ(rx.initResult, 1) << rx.initOutput;
+    rx.partner.send(join({record(0, {0x100}), record(3, {0x200}), kPhasing}));
+    EXPECT_EQ(rx.receive(), 1);
+    EXPECT_EQ(rx.host.masks().trackerMask, toNetwork32(2u));
+}
+
 TEST(DeviceReceive, RecordsFromTheErcOrOffTheBusAreDropped)
 {
     Receiver rx(flocksim::Setup::flock(3, 1), "");

@@ -250,6 +250,34 @@ TEST(DeviceRun, StartStreamsAndStopPutsTheFlockToSleep)
     EXPECT_NE(output.find("Dev: ERROR: CVantrel: Starting group mode failed.\n"), std::string::npos) << output;
 }
 
+TEST(DeviceRun, UnsupportedBaudRateFailsInit)
+{
+    kit::FlockPartner partner(flocksim::Setup::flock(3, 1));
+    kit::DeviceHost host("Vantrel\nport " + partner.portName() + "\nbaud 14400\n");
+    kit::StdoutCapture capture;
+    EXPECT_EQ(host.init(), -1);
+    const Lines lines = capture.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Dev: ERROR: CRS232H: Could not set the baud rate 14400");
+}
+
+TEST(DeviceRun, StopFailsWhenTheCalibrationLibraryCannotExit)
+{
+    Rig rig(flocksim::Setup::flock(3, 1), std::string("\ncalibration ") + VANTREL_CALIB_NOEXIT_PATH, 3);
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    rig.host.device().setPauseDivisor(100);
+    std::string output;
+    bool stopped = true;
+    {
+        kit::StdoutCapture capture;
+        stopped = rig.host.device().stop();
+        output = capture.text();
+    }
+    EXPECT_FALSE(stopped);
+    EXPECT_NE(output.find("Dev: DEBUG: CCalibH: could not call \"calib_exit\".\n"), std::string::npos) << output;
+    expectReceived(rig.partner, (Bytes{0x42, 0x47}));
+}
+
 TEST(DeviceCommands, NextTransmitterAddresses)
 {
     Rig rig(flocksim::Setup::flock(3, 1), "");
