@@ -2,7 +2,8 @@
 
 #include <iostream>
 
-CDecimalOutput::CDecimalOutput() : flags(std::cout.flags())
+CDecimalOutput::CDecimalOutput()
+    : flags(std::cout.flags()), precision(std::cout.precision()), width(std::cout.width()), fill(std::cout.fill())
 {
     std::cout.setf(std::ios_base::dec, std::ios_base::basefield);
     std::cout.unsetf(std::ios_base::showpos | std::ios_base::showbase);
@@ -12,4 +13,7 @@ CDecimalOutput::CDecimalOutput() : flags(std::cout.flags())
 CDecimalOutput::~CDecimalOutput()
 {
     std::cout.flags(flags);
+    std::cout.precision(precision);
+    std::cout.width(width);
+    std::cout.fill(fill);
 }

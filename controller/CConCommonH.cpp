@@ -7,6 +7,7 @@
 #include <iostream>
 #include <new>
 
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
@@ -490,21 +491,11 @@ bool CConCommonH::printReport() const
     // Whatever format the host left on the stream, the report writes plain
     // decimal integers and floats with six significant digits, and hands the
     // stream back as it found it.
-    const std::ios_base::fmtflags flags = std::cout.flags();
-    const std::streamsize precision = std::cout.precision();
-    const std::streamsize width = std::cout.width();
-    const char fill = std::cout.fill();
+    const CDecimalOutput decimal;
     std::cout.flags(std::ios_base::dec | std::ios_base::skipws);
     std::cout.precision(6);
-    std::cout.width(0);
     std::cout.fill(' ');
-
     writeReport();
-
-    std::cout.flags(flags);
-    std::cout.precision(precision);
-    std::cout.width(width);
-    std::cout.fill(fill);
     return true;
 }
 

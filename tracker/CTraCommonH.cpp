@@ -9,6 +9,7 @@
 #include <iostream>
 #include <new>
 
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "common/OptionLine.h"
 #include "tracker/CCalibH.h"
@@ -441,13 +442,9 @@ bool CTraCommonH::printReport(bool showCave) const
 {
     // The matrix blocks switch the stream to fixed notation for the rest of
     // the report; the host's own format is given back at the end.
-    const std::ios_base::fmtflags flags = std::cout.flags();
-    const std::streamsize precision = std::cout.precision();
-    const std::streamsize width = std::cout.width();
-    const char fill = std::cout.fill();
     // Numbers are counted in decimal whatever base the host left on the
     // stream; the offsets keep the stream's floating-point format.
-    std::cout.setf(std::ios_base::dec, std::ios_base::basefield);
+    const CDecimalOutput decimal;
 
     if (showCave) {
         log->info(caveCoordinates ? "CAVE COORDINATES      : Used" : "CAVE COORDINATES      : Unused");
@@ -499,11 +496,6 @@ bool CTraCommonH::printReport(bool showCave) const
             std::cout << " arg[" << k << "]:" << calibArguments[k] << std::endl;
         }
     }
-
-    std::cout.flags(flags);
-    std::cout.precision(precision);
-    std::cout.width(width);
-    std::cout.fill(fill);
     return true;
 }
 
