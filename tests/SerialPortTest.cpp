@@ -1,5 +1,5 @@
 // The serial port handle on both targets. The tests of the SerialLine group
-// need the far end of a line: a flock simulator (see kit/LinePartner.h).
+// need the far end of a line: a flock simulator (see kit/FlockPartner.h).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/CLogH.h"
+#include "kit/FlockPartner.h"
 #include "kit/HostStorage.h"
-#include "kit/LinePartner.h"
 #include "kit/StdoutCapture.h"
 #include "platform/Platform.h"
 #include "serial/CRS232H.h"
@@ -20,6 +20,8 @@
 #else
 #include <cerrno>
 #include <termios.h>
+
+#include "FlockSimulator.h"
 #endif
 
 namespace {
@@ -200,7 +202,7 @@ class SerialLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(partner.available()) << partner.problem();
+        ASSERT_TRUE(partner.started()) << partner.problem();
     }
 
     // Opens the partner's line with the device's settings at rate.
@@ -214,12 +216,13 @@ protected:
     }
 
 #if !defined(_WIN32)
-    // The simulator when it runs in this process, for a look at the line
-    // from the far end; null when it runs outside.
+    // The simulator in this process, for a look at the line from the far
+    // end (natively only).
     flocksim::FlockSimulator* local() { return partner.simulator(); }
 #endif
 
-    kit::LinePartner partner;
+    // Two units: an ERC at address 1 and a receiver at 2.
+    kit::FlockPartner partner{flocksim::Setup::flock(2, 1)};
     CLogH log = testLog();
 };
 

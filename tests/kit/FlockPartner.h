@@ -46,6 +46,11 @@ public:
     // reads the port has crashed Wine here); no bytes: no more.
     void sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs);
 
+#if !defined(_WIN32)
+    // The simulator in this process, for a look at the line from the far end.
+    flocksim::FlockSimulator* simulator() { return simulator_.get(); }
+#endif
+
 private:
     void reportProblem() const;
 
