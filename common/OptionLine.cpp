@@ -3,6 +3,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "common/CDecimalOutput.h"
@@ -62,6 +63,15 @@ const char* optionArg(const OptionLine& line, std::uint32_t index)
         return "";
     }
     return line.args[index];
+}
+
+char* copyOptionText(const char* text)
+{
+    const char* source = text != nullptr ? text : "";
+    const std::size_t length = std::strlen(source);
+    char* copy = new char[length + 1];
+    std::memcpy(copy, source, length + 1);
+    return copy;
 }
 
 void reportOptionProblem(const CLogH& log, const char* prefix, const char* phrase, const char* displayName,

@@ -25,6 +25,10 @@ std::uint32_t deviceArgCount(const ConfigBlock& block);
 // An argument string as the parsers read it: an absent one reads as "".
 const char* optionArg(const OptionLine& line, std::uint32_t index);
 
+// A copy of an option's text that its holder keeps and frees with
+// delete[]; an absent text is copied as "".
+char* copyOptionText(const char* text);
+
 // One configuration diagnostic: ERROR with the class prefix and no line end,
 // then on standard output the problem phrase, the display name (ending in
 // " at line "), the line number and the ending (normally ".").

@@ -72,15 +72,6 @@ PortAttributes deviceLineSettings()
     return attributes;
 }
 
-char* copyText(const char* text)
-{
-    const char* source = text != nullptr ? text : "";
-    const std::size_t length = std::strlen(source);
-    char* copy = new char[length + 1];
-    std::memcpy(copy, source, length + 1);
-    return copy;
-}
-
 }  // namespace
 
 CVantrel::CVantrel(ConfigBlock* config, const LogSettings* logSettings) : CBase(logSettings)
@@ -142,7 +133,7 @@ std::int32_t CVantrel::initialise(InitInfo* info)
         return -1;
     }
     delete[] deviceName;
-    deviceName = copyText(configBlock->deviceName);
+    deviceName = copyOptionText(configBlock->deviceName);
     layerFlag = 1;
     dataKind = 2;
 
@@ -151,7 +142,7 @@ std::int32_t CVantrel::initialise(InitInfo* info)
     }
     mouseCount = 0;
     delete[] portName;
-    portName = copyText("com1");
+    portName = copyOptionText("com1");
     baudRate = 38400;
     hemisphereCode = 0x0C00;
     filterOn = 0;
@@ -244,7 +235,7 @@ bool CVantrel::parseDeviceOptions()
         if (keywordEquals(keyword, "port") == 0 || keywordEquals(keyword, "serialport") == 0) {
             if (oneArgument("SerialPort at line ")) {
                 delete[] portName;
-                portName = copyText(argument);
+                portName = copyOptionText(argument);
             }
         } else if (keywordEquals(keyword, "baud") == 0 || keywordEquals(keyword, "baudrate") == 0) {
             if (oneArgument("Baud at line ")) {

@@ -320,9 +320,7 @@ CTraCommonH::LineResult CTraCommonH::parseCalibration(const OptionLine& line)
     releaseCalibration();
     std::strcpy(calibLibraryName, libraryName);
     for (std::uint32_t k = 0; k + 1 < count; ++k) {
-        const char* argument = optionArg(line, k + 1);
-        calibArguments[k] = new char[std::strlen(argument) + 1];
-        std::strcpy(calibArguments[k], argument);
+        calibArguments[k] = copyOptionText(optionArg(line, k + 1));
         calibArgCount = k + 1;
     }
     calibLibrary = new CCalibH(calibLibraryName, log);
