@@ -113,4 +113,8 @@ bool writeSerial(OsHandle port, const void* buffer, std::uint32_t count, std::ui
 // with what has arrived (read 0 is a time-out, not a failure).
 bool readSerial(OsHandle port, void* buffer, std::uint32_t count, std::uint32_t& read);
 
+// Drops every byte that the line has received and no read has taken yet:
+// what the system holds and what the port has read ahead.
+bool discardInput(OsHandle port);
+
 }  // namespace platform

@@ -549,4 +549,15 @@ bool readSerial(OsHandle handle, void* buffer, std::uint32_t count, std::uint32_
     }
 }
 
+bool discardInput(OsHandle handle)
+{
+    PosixPort* port = portOf(handle);
+    if (port == nullptr) {
+        return false;
+    }
+    port->aheadStart = 0;
+    port->aheadEnd = 0;
+    return ::tcflush(port->fd, TCIFLUSH) == 0;
+}
+
 }  // namespace platform

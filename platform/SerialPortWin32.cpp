@@ -118,4 +118,9 @@ bool readSerial(OsHandle port, void* buffer, std::uint32_t count, std::uint32_t&
     return ok != 0;
 }
 
+bool discardInput(OsHandle port)
+{
+    return ::PurgeComm(port, PURGE_RXCLEAR) != 0;
+}
+
 }  // namespace platform

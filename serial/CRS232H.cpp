@@ -147,6 +147,15 @@ bool CRS232H::flushPort()
     return true;
 }
 
+bool CRS232H::discardInput()
+{
+    if (!platform::discardInput(portHandle)) {
+        reportSystemError("CRS232H: Discarding input from ", platform::lastErrorCode());
+        return false;
+    }
+    return true;
+}
+
 std::int32_t CRS232H::writeBytes(const void* buffer, std::int32_t count)
 {
     if (count < 0) {

@@ -38,6 +38,10 @@ public:
     // Nothing is pending anywhere: always true.
     bool flushPort();
 
+    // Drops what the line has received and no read has taken, so that the
+    // next read sees only what arrives after this call.
+    bool discardInput();
+
     // One write; returns the number of bytes written.
     std::int32_t writeBytes(const void* buffer, std::int32_t count);
     // One read of up to count bytes under the time-outs in force; returns the

@@ -382,6 +382,30 @@ TEST_F(SerialLine, CommandsGoOutAndRepliesComeBack)
     EXPECT_EQ(capture.text(), "");
 }
 
+TEST_F(SerialLine, DiscardingDropsWhatTheLineAndTheReadAheadHold)
+{
+    CRS232H port(&log);
+    kit::StdoutCapture capture;
+    openAsTheDevice(port, 38400);
+    partner.send({0x11, 0x12, 0x13, 0x14});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::uint8_t byte = 0;
+    ASSERT_EQ(port.readBytes(&byte, 1), 1);  // the rest may now wait in the port's read-ahead
+    EXPECT_EQ(byte, 0x11);
+    partner.send({0x15, 0x16});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(port.discardInput());
+    // Nothing of it is read any more, and what comes next is.
+    partner.send({0x42});
+    ASSERT_EQ(port.readBytes(&byte, 1), 1);
+    EXPECT_EQ(byte, 0x42);
+    EXPECT_TRUE(port.closePort());
+    EXPECT_FALSE(port.discardInput());
+    const std::string text = capture.text();
+    EXPECT_NE(text.find("ERROR: CRS232H: Discarding input from " + partner.portName() + ": "), std::string::npos)
+        << text;
+}
+
 #if defined(_WIN32)
 TEST(PortAttributes, AreTheSystemsControlAndTimeOutBlocks)
 {
