@@ -47,6 +47,9 @@ const char kUsage[] =
     "  --hang-up silence|close  silence: no more records or replies (default);\n"
     "                         close: the line is closed\n"
     "  --seed S               seed for the noise values and dropped positions (default 1)\n"
+    "  --stale-bytes B[,B..]  bytes that wait on the line before the first command\n"
+    "  --streaming-at-start   the flock is in group mode and streaming from the start;\n"
+    "                         a change of the group mode ends the stream\n"
     "\n"
     "Running:\n"
     "  --wine-com N|auto      make COM<N> of the Wine prefix ($WINEPREFIX, default ~/.wine)\n"
@@ -104,6 +107,19 @@ std::vector<std::string> split(const std::string& text, char separator)
     return parts;
 }
 
+bool parseByteList(const std::string& text, std::vector<std::uint8_t>& out)
+{
+    const std::vector<std::string> parts = split(text, ',');
+    for (const std::string& part : parts) {
+        long value = 0;
+        if (!parseNumber(part, 0, 255, value)) {
+            return false;
+        }
+        out.push_back(static_cast<std::uint8_t>(value));
+    }
+    return !parts.empty();
+}
+
 bool parseAddresses(const std::string& text, std::vector<long>& out)
 {
     const std::vector<std::string> parts = split(text, ',');
@@ -158,6 +174,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
         }
         if (name == "--verbose") {
             verbose = true;
+            continue;
+        }
+        if (name == "--streaming-at-start") {
+            leftOver.streamingAtStart = true;
             continue;
         }
         const std::string value = i + 1 < count ? arguments[i + 1] : "";
@@ -236,6 +256,8 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
         } else if (name == "--seed") {
             good = parseNumber(value, 0, 0x7FFFFFFF, number);
             faults.seed = static_cast<std::uint32_t>(number);
+        } else if (name == "--stale-bytes") {
+            good = parseByteList(value, leftOver.staleBytes);
         } else if (name == "--wine-com") {
             wineCom = 0;
             good = value == "auto" || parseNumber(value, 1, WineComLink::kLast, wineCom);
@@ -270,6 +292,7 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     setup.groupModeReply = static_cast<int>(groupReply);
     setup.rate = rate;
     setup.faults = faults;
+    setup.leftOver = leftOver;
     bool good = true;
     // Applies change to the unit at each address; a unit that the flock
     // does not have is an error.

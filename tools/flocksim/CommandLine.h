@@ -27,6 +27,7 @@ struct CommandLine {
     Sample pose;
     std::vector<ButtonStep> buttons;
     Faults faults;
+    LeftOver leftOver;
     // Running.
     long wineCom = -1;  // 0: automatic
     std::string readyFile;

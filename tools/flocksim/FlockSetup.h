@@ -34,6 +34,15 @@ struct Faults {
     std::uint32_t seed = 1;          // for the noise values and the dropped positions
 };
 
+// A line that a driver finds as an earlier host left it: these bytes wait on
+// it before the first command, and with streamingAtStart the flock is in
+// group mode and streaming from the start (as after a host that ended
+// without stopping it). A change of the group mode ends a stream.
+struct LeftOver {
+    std::vector<std::uint8_t> staleBytes;
+    bool streamingAtStart = false;
+};
+
 struct Setup {
     std::vector<UnitSetup> units;       // bus addresses 1 .. units.size()
     std::uint32_t maxAddress = 14;      // addressing mode: 14, 30 or 126
@@ -42,6 +51,7 @@ struct Setup {
     double rate = 100.0;                // measurement cycles per second; 0: as fast as the line takes them
     Motion motion;                      // null: every word 0, no button
     Faults faults;
+    LeftOver leftOver;
 
     // count units with receivers; the unit at ercAddress (when not 0) is an
     // ERC without receiver.

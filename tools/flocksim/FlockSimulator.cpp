@@ -58,6 +58,7 @@ bool FlockSimulator::start(std::string& error)
         return false;
     }
     stopping_ = false;
+    leaveLineAsFound();
     thread_ = std::thread([this] { run(); });
     return true;
 }
@@ -321,6 +322,38 @@ void FlockSimulator::setStreaming(std::uint32_t address, bool on, bool answerOnc
     }
 }
 
+// The faults of a line that an earlier host left behind, in place before the
+// serving thread starts.
+void FlockSimulator::leaveLineAsFound()
+{
+    const LeftOver& faults = setup_.leftOver;
+    if (!faults.staleBytes.empty()) {
+        output_.push_back(Chunk{faults.staleBytes, false});
+    }
+    if (faults.streamingAtStart) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (UnitState& unit : units_) {
+            unit.groupMode = true;
+            unit.streaming = true;
+        }
+        nextCycle_ = Clock::now();
+    }
+}
+
+// A flock that changes its group mode stops streaming, and the records it
+// had not yet put on the line are not sent any more.
+void FlockSimulator::endStreamForModeChange()
+{
+    if (!anyStreaming()) {
+        return;
+    }
+    for (UnitState& unit : units_) {
+        unit.streaming = false;
+    }
+    output_.erase(std::remove_if(output_.begin(), output_.end(), [](const Chunk& chunk) { return chunk.record; }),
+                  output_.end());
+}
+
 void FlockSimulator::handle(const Command& command)
 {
     if (!command.recognised) {
@@ -359,7 +392,10 @@ void FlockSimulator::handle(const Command& command)
             unit->filter = littleEndianWord(bytes, 2);
             break;
         case kParamMeasurementRate: unit->measurementRate = littleEndianWord(bytes, 2); break;
-        case kParamGroupMode: unit->groupMode = bytes[2] != 0; break;
+        case kParamGroupMode:
+            endStreamForModeChange();
+            unit->groupMode = bytes[2] != 0;
+            break;
         case kParamAutoConfig: flock_.autoConfigUnits = bytes[2]; break;
         default: break;
         }

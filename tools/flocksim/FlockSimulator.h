@@ -78,6 +78,8 @@ private:
     void receive(const std::uint8_t* bytes, std::size_t count);
     void handle(const Command& command);
     void setStreaming(std::uint32_t address, bool on, bool answerOnce);
+    void leaveLineAsFound();
+    void endStreamForModeChange();
     bool anyStreaming() const;
     void makeRecord(std::uint32_t address, std::uint64_t cycle);
     void makeCycle();

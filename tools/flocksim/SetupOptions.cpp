@@ -19,6 +19,21 @@ std::string addressesWhere(const Setup& setup, Test test)
     return list;
 }
 
+void addLineAsFound(const LeftOver& faults, std::vector<std::string>& options)
+{
+    if (!faults.staleBytes.empty()) {
+        std::string list;
+        for (std::uint8_t byte : faults.staleBytes) {
+            list += (list.empty() ? "" : ",") + std::to_string(byte);
+        }
+        options.push_back("--stale-bytes");
+        options.push_back(list);
+    }
+    if (faults.streamingAtStart) {
+        options.push_back("--streaming-at-start");
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> setupOptions(const Setup& setup)
@@ -66,6 +81,7 @@ std::vector<std::string> setupOptions(const Setup& setup)
     add("--hang-up-after", std::to_string(faults.hangUpAfter));
     add("--hang-up", faults.hangUp == HangUp::Close ? "close" : "silence");
     add("--seed", std::to_string(faults.seed));
+    addLineAsFound(setup.leftOver, options);
     return options;
 }
 
