@@ -4,6 +4,8 @@
 #include <exception>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <new>
 
 #include "common/CConfigH.h"
 #include "common/CDecimalOutput.h"
@@ -72,6 +74,30 @@ PortAttributes deviceLineSettings()
     return attributes;
 }
 
+// The new text is copied before the old one is freed: a copy that fails
+// leaves the old text in place, to be freed once with the device.
+void replaceText(char*& text, const char* source)
+{
+    char* copy = copyOptionText(source);
+    delete[] text;
+    text = copy;
+}
+
+// The count that a device's range of entries asks of a storage: a count
+// already beyond the list is asked as it stands, so that the storage refuses
+// it and the sum can never wrap around.
+std::uint32_t rangeEnd(std::uint32_t offset, std::uint32_t count)
+{
+    return offset > kStorageCapacity ? offset : offset + count;
+}
+
+template <typename Object>
+void replaceObject(Object*& owned, Object* made)
+{
+    delete owned;
+    owned = made;
+}
+
 }  // namespace
 
 CVantrel::CVantrel(ConfigBlock* config, const LogSettings* logSettings) : CBase(logSettings)
@@ -109,10 +135,17 @@ std::int32_t CVantrel::init(InitInfo* info)
     // allocation fails init like any other cause.
     try {
         return initialise(info);
-    } catch (const std::exception&) {
+    } catch (const std::bad_alloc&) {
         log->error("CVantrel: Not enough memory.");
-        return -1;
+    } catch (const std::exception& failure) {
+        log->error("CVantrel: Init failed: ", false);
+        if (log->enabled != 0) {
+            std::cout << failure.what() << std::endl;
+        }
+    } catch (...) {
+        log->error("CVantrel: Init failed.");
     }
+    return -1;
 }
 
 std::int32_t CVantrel::initialise(InitInfo* info)
@@ -132,8 +165,7 @@ std::int32_t CVantrel::initialise(InitInfo* info)
         log->error("CVantrel: Configuration is empty.");
         return -1;
     }
-    delete[] deviceName;
-    deviceName = copyOptionText(configBlock->deviceName);
+    replaceText(deviceName, configBlock->deviceName);
     layerFlag = 1;
     dataKind = 2;
 
@@ -141,8 +173,7 @@ std::int32_t CVantrel::initialise(InitInfo* info)
         return -1;
     }
     mouseCount = 0;
-    delete[] portName;
-    portName = copyOptionText("com1");
+    replaceText(portName, "com1");
     baudRate = 38400;
     hemisphereCode = 0x0C00;
     filterOn = 0;
@@ -167,14 +198,16 @@ std::int32_t CVantrel::initialise(InitInfo* info)
     }
     print();
 
+    std::unique_ptr<TrackerData[]> newTrackerSamples(new TrackerData[busDeviceCount]);
+    std::unique_ptr<ControllerData[]> newControllerSamples(new ControllerData[busDeviceCount]);
+    for (std::uint32_t i = 0; i < busDeviceCount; ++i) {
+        resetTrackerData(newTrackerSamples[i]);
+        resetControllerData(newControllerSamples[i]);
+    }
     delete[] trackerSamples;
     delete[] controllerSamples;
-    trackerSamples = new TrackerData[busDeviceCount];
-    controllerSamples = new ControllerData[busDeviceCount];
-    for (std::uint32_t i = 0; i < busDeviceCount; ++i) {
-        resetTrackerData(trackerSamples[i]);
-        resetControllerData(controllerSamples[i]);
-    }
+    trackerSamples = newTrackerSamples.release();
+    controllerSamples = newControllerSamples.release();
 
     CCalibH* calibration = trackerLayer->getCalibLibrary();
     if (calibration != nullptr &&
@@ -234,8 +267,7 @@ bool CVantrel::parseDeviceOptions()
 
         if (keywordEquals(keyword, "port") == 0 || keywordEquals(keyword, "serialport") == 0) {
             if (oneArgument("SerialPort at line ")) {
-                delete[] portName;
-                portName = copyOptionText(argument);
+                replaceText(portName, argument);
             }
         } else if (keywordEquals(keyword, "baud") == 0 || keywordEquals(keyword, "baudrate") == 0) {
             if (oneArgument("Baud at line ")) {
@@ -310,12 +342,7 @@ bool CVantrel::parseDeviceOptions()
                 measurementRate = static_cast<std::uint8_t>(number);
             }
         } else if (keywordEquals(keyword, "mouse") == 0) {
-            if (argCount == 0) {
-                reportOptionProblem(*log, kPrefix, "Incomplete option line found for ", "Mouse at line ",
-                                    line.lineNumber);
-                allGood = false;
-                continue;
-            }
+            // A line without numbers is taken and changes nothing.
             for (std::uint32_t a = 0; a < argCount; ++a) {
                 const auto id = static_cast<std::uint32_t>(parseInteger(optionArg(line, a)));
                 if (id < 1 || id > kMaxBusAddress) {
@@ -346,9 +373,10 @@ bool CVantrel::parseDeviceOptions()
         }
     }
 
-    // A mouse must sit on a unit that the flock counts.
-    for (std::uint32_t address = busDeviceCount + 1; address <= kMaxBusAddress; ++address) {
-        if (mouseFlags[address - 1] != 0) {
+    // A mouse must sit on a unit that the flock counts and that reports
+    // samples: not beyond the bus, not on the ERC.
+    for (std::uint32_t address = 1; address <= kMaxBusAddress; ++address) {
+        if (mouseFlags[address - 1] != 0 && (address > busDeviceCount || address == ercId)) {
             reportOptionProblem(*log, kPrefix, "Invalid sensor ID found for ", "Mouse at line ",
                                 mouseLines[address - 1]);
             allGood = false;
@@ -364,8 +392,7 @@ bool CVantrel::setUpTrackerLayer()
         log->error("CVantrel: tracker data storage pointer is empty.");
         return false;
     }
-    delete trackerLayer;
-    trackerLayer = new CTraCommonH(log);
+    replaceObject(trackerLayer, new CTraCommonH(log));
     trackerLayer->fixedOrder = layerFlag != 0;
     trackerLayer->maxOutputTrackers = unitCount;
     trackerLayer->caveCoordinates = true;
@@ -380,8 +407,11 @@ bool CVantrel::setUpTrackerLayer()
         return false;
     }
     storage->lock();
-    trackerLayer->outputOffset = storage->trackerDataCount();
-    const bool reserved = storage->setTrackerDataCount(trackerLayer->outputOffset + trackerLayer->maxOutputTrackers);
+    const std::uint32_t offset = storage->trackerDataCount();
+    const bool reserved = storage->setTrackerDataCount(rangeEnd(offset, trackerLayer->maxOutputTrackers));
+    if (reserved) {
+        trackerLayer->outputOffset = offset;
+    }
     storage->unlock();
     return reserved;
 }
@@ -393,8 +423,7 @@ bool CVantrel::setUpControllerLayer()
         log->error("CVantrel: controller data storage pointer is empty.");
         return false;
     }
-    delete controllerLayer;
-    controllerLayer = new CConCommonH(log);
+    replaceObject(controllerLayer, new CConCommonH(log));
     controllerLayer->fixedOrder = layerFlag != 0;
     controllerLayer->maxOutputControllers = mouseCount;
     controllerLayer->setUp(busDeviceCount, true);
@@ -408,17 +437,18 @@ bool CVantrel::setUpControllerLayer()
         return false;
     }
     storage->lock();
-    controllerLayer->outputOffset = storage->controllerDataCount();
-    const bool reserved =
-        storage->setControllerDataCount(controllerLayer->outputOffset + controllerLayer->maxOutputControllers);
+    const std::uint32_t offset = storage->controllerDataCount();
+    const bool reserved = storage->setControllerDataCount(rangeEnd(offset, controllerLayer->maxOutputControllers));
+    if (reserved) {
+        controllerLayer->outputOffset = offset;
+    }
     storage->unlock();
     return reserved;
 }
 
 bool CVantrel::openSerialPort()
 {
-    delete serialPort;
-    serialPort = new CRS232H(log);
+    replaceObject(serialPort, new CRS232H(log));
     if (!serialPort->openPort(portName)) {
         return false;
     }
@@ -437,75 +467,74 @@ bool CVantrel::openSerialPort()
 bool CVantrel::print()
 {
     const CDecimalOutput decimal;
+    // A label and its value make one line: with the logger off, neither.
+    const bool on = log->enabled != 0;
     auto line = [this](const char* label) { log->info(label, false); };
+    auto show = [&](const char* label, auto value) {
+        line(label);
+        if (on) {
+            std::cout << value << std::endl;
+        }
+    };
 
-    line("DEVICE NAME           : ");
-    std::cout << (deviceName != nullptr ? deviceName : "") << std::endl;
+    show("DEVICE NAME           : ", deviceName != nullptr ? deviceName : "");
     log->info("DEVICE TYPE           : Vantrel(tm)");
-    line("VERSION               : ");
-    std::cout << "5.5" << std::endl;
+    show("VERSION               : ", "5.5");
     log->info("DATA TYPE             : Tracker");
-    line("SERIAL PORT           : ");
-    std::cout << (portName != nullptr ? portName : "") << std::endl;
-    line("BAUD RATE             : ");
-    std::cout << baudRate << std::endl;
-    line("ADDRESSING MODE       : ");
-    std::cout << (maxAddress == 14    ? "Normal"
-                  : maxAddress == 30  ? "Expanded"
-                  : maxAddress == 126 ? "Super"
-                                      : "Unknown")
-              << std::endl;
-    line("HEMISPEHRE            : ");
-    std::cout << hemisphereName(hemisphereCode) << std::endl;
+    show("SERIAL PORT           : ", portName != nullptr ? portName : "");
+    show("BAUD RATE             : ", baudRate);
+    show("ADDRESSING MODE       : ", maxAddress == 14    ? "Normal"
+                                     : maxAddress == 30  ? "Expanded"
+                                     : maxAddress == 126 ? "Super"
+                                                         : "Unknown");
+    show("HEMISPEHRE            : ", hemisphereName(hemisphereCode));
     if (srtId != 0) {
-        line("POSITION SCALING      : ");
-        std::cout << (scalingCode == 1 ? "Max 36 inches" : scalingCode == 2 ? "Max 72 inches" : "Unknown") << std::endl;
+        show("POSITION SCALING      : ",
+             scalingCode == 1 ? "Max 36 inches" : scalingCode == 2 ? "Max 72 inches" : "Unknown");
     }
     if (measurementRate != 0) {
-        line("MEASUREMENT RATE      : ");
-        std::cout << static_cast<unsigned>(measurementRate) << std::endl;
+        show("MEASUREMENT RATE      : ", static_cast<unsigned>(measurementRate));
     }
-    line("SYNC TYPE             : ");
-    std::cout << (syncType == 0   ? "Off"
-                  : syncType == 1 ? "Type1"
-                  : syncType == 2 ? "Type2"
-                  : syncType == 3 ? "Type3"
-                                  : "Unknown")
-              << std::endl;
-    line("FILTER                : ");
-    std::cout << (filterOn != 0 ? "Used" : "Unused") << std::endl;
-    line("REPORT RATE           : ");
-    std::cout << (reportRateCode == 'Q'   ? "Every single sampling"
-                  : reportRateCode == 'R' ? "Every other sampling"
-                  : reportRateCode == 'S' ? "Every 8 samplings"
-                  : reportRateCode == 'T' ? "Every 32 samplings"
-                                          : "Unknown")
-              << std::endl;
+    show("SYNC TYPE             : ", syncType == 0   ? "Off"
+                                     : syncType == 1 ? "Type1"
+                                     : syncType == 2 ? "Type2"
+                                     : syncType == 3 ? "Type3"
+                                                     : "Unknown");
+    show("FILTER                : ", filterOn != 0 ? "Used" : "Unused");
+    show("REPORT RATE           : ", reportRateCode == 'Q'   ? "Every single sampling"
+                                     : reportRateCode == 'R' ? "Every other sampling"
+                                     : reportRateCode == 'S' ? "Every 8 samplings"
+                                     : reportRateCode == 'T' ? "Every 32 samplings"
+                                                             : "Unknown");
     line("TRANSMITTER           : ");
-    if (ercId != 0) {
-        std::cout << "ERC on device ID:" << ercId << std::endl;
-    }
-    if (srtId != 0) {
-        std::cout << "SRT on device ID:" << srtId << std::endl;
+    if (on) {
+        if (ercId != 0) {
+            std::cout << "ERC on device ID:" << ercId << std::endl;
+        }
+        if (srtId != 0) {
+            std::cout << "SRT on device ID:" << srtId << std::endl;
+        }
+        if (ercId == 0 && srtId == 0) {
+            std::cout << std::endl;
+        }
     }
     if (busDeviceCount != 0) {
-        line("NUMBER OF DEVICES     : ");
-        std::cout << busDeviceCount << std::endl;
+        show("NUMBER OF DEVICES     : ", busDeviceCount);
     }
     if (unitCount != 0) {
-        line("NUMBER OF TRACKERS    : ");
-        std::cout << unitCount << std::endl;
+        show("NUMBER OF TRACKERS    : ", unitCount);
     }
     if (mouseCount != 0) {
-        line("NUMBER OF MICE        : ");
-        std::cout << mouseCount << std::endl;
+        show("NUMBER OF MICE        : ", mouseCount);
         line("MOUSE DEVICE IDs      :");
-        for (std::uint32_t address = 1; address <= kMaxBusAddress; ++address) {
-            if (mouseFlags[address - 1] != 0) {
-                std::cout << ' ' << address;
+        if (on) {
+            for (std::uint32_t address = 1; address <= kMaxBusAddress; ++address) {
+                if (mouseFlags[address - 1] != 0) {
+                    std::cout << ' ' << address;
+                }
             }
+            std::cout << std::endl;
         }
-        std::cout << std::endl;
     }
     if (trackerLayer != nullptr) {
         trackerLayer->printReport(true);
@@ -532,6 +561,14 @@ bool CVantrel::writeCommand(const std::uint8_t* bytes, std::uint32_t count)
         return false;
     }
     return serialPort->writeBytes(bytes, count) == static_cast<std::int32_t>(count);
+}
+
+// Before a query whose reply is read: whatever waits on the line (a byte left
+// over, the records of a flock that streamed until the group-mode change
+// stopped it) would be taken for the reply.
+bool CVantrel::discardInput()
+{
+    return serialPort != nullptr && serialPort->discardInput();
 }
 
 bool CVantrel::readByte(std::uint8_t& byte)
@@ -584,7 +621,7 @@ bool CVantrel::checkSystemStatus()
 {
     log->debug("CVantrel: Checking system status.");
     const std::uint8_t command[] = {0x4F, 0x24};
-    if (!writeCommand(command, sizeof command)) {
+    if (!discardInput() || !writeCommand(command, sizeof command)) {
         log->error("CVantrel: Checking system status failed.");
         return false;
     }
@@ -601,27 +638,32 @@ bool CVantrel::checkSystemStatus()
     if (!log->isDebugOn()) {
         return true;
     }
+    // A unit's line is written whole or, with the logger off, not at all;
+    // what the status says counts either way.
+    const bool writeLines = log->enabled != 0;
     bool allRunning = true;
     for (std::uint32_t address = 1; address <= count; ++address) {
         const std::uint8_t status = unitStatus[address - 1];
         if ((status & 0x80) == 0) {
             continue;
         }
+        const bool running = (status & 0x40) != 0;
+        allRunning = allRunning && running;
+        if ((status & 0x11) == 0x11) {
+            ercId = address;
+        }
+        if (!writeLines) {
+            continue;
+        }
         log->debug("CVantrel: Flock device ", false);
         const CDecimalOutput decimal;
         std::cout << address << " (unitID " << trackerOutputId(address) << "):";
-        if ((status & 0x40) != 0) {
-            std::cout << " running";
-        } else {
-            std::cout << " not-running";
-            allRunning = false;
-        }
+        std::cout << (running ? " running" : " not-running");
         if ((status & 0x20) != 0) {
             std::cout << ", Receiver";
         }
         if ((status & 0x11) == 0x11) {
             std::cout << ", ERC-0";
-            ercId = address;
         }
         if ((status & 0x08) != 0) {
             std::cout << ", ERC-3";
@@ -718,7 +760,7 @@ bool CVantrel::sendToUnits(const UnitCommand& command)
             continue;
         }
         sendRs232ToFbb(address);
-        if (log->isDebugOn()) {
+        if (log->enabled != 0 && log->isDebugOn()) {
             log->debug(command.unitLine, false);
             const CDecimalOutput decimal;
             std::cout << address << "." << std::endl;
@@ -818,7 +860,7 @@ std::uint8_t CVantrel::checkGroupMode()
 {
     log->debug("CVantrel: Checking group mode.");
     const std::uint8_t bytes[] = {0x4F, 0x23};
-    if (!writeCommand(bytes, sizeof bytes)) {
+    if (!discardInput() || !writeCommand(bytes, sizeof bytes)) {
         log->error("CVantrel: Checking group mode failed.");
         return 0;
     }

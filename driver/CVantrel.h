@@ -68,6 +68,7 @@ private:
     bool openSerialPort();
     void pause(std::uint32_t milliseconds) const;
     bool writeCommand(const std::uint8_t* bytes, std::uint32_t count);
+    bool discardInput();
     bool readByte(std::uint8_t& byte);
     bool sendSingleCommand(const std::uint8_t* bytes, std::uint32_t count, const char* begin, const char* done,
                            const char* failed);

@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <new>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,10 +21,34 @@ namespace {
 thread_local bool counting = false;
 thread_local std::size_t allocations = 0;
 
+// A failure made to order: the allocation with this number (counted from
+// when it was set, on this thread) throws, as a bad_alloc or as another
+// exception.
+thread_local std::size_t failingAllocation = 0;
+thread_local std::size_t allocationsSeen = 0;
+thread_local bool failedOne = false;
+thread_local bool failWithOther = false;
+
+void failAllocation(std::size_t number, bool other)
+{
+    allocationsSeen = 0;
+    failedOne = false;
+    failWithOther = other;
+    failingAllocation = number;
+}
+
 void* allocate(std::size_t size)
 {
     if (counting) {
         ++allocations;
+    }
+    if (failingAllocation != 0 && ++allocationsSeen == failingAllocation) {
+        failingAllocation = 0;
+        failedOne = true;
+        if (failWithOther) {
+            throw std::runtime_error("made to fail");
+        }
+        throw std::bad_alloc();
     }
     void* memory = std::malloc(size == 0 ? 1 : size);
     if (memory == nullptr) {
@@ -46,7 +73,7 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     try {
         return allocate(size);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         return nullptr;
     }
 }
@@ -55,7 +82,7 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 {
     try {
         return allocate(size);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         return nullptr;
     }
 }
@@ -126,6 +153,42 @@ TEST(Allocation, NonePerReceivedRecord)
     // Every record went the whole way to the storages.
     EXPECT_EQ(trackers, kRecords + 1);
     EXPECT_EQ(controllers, kRecords / 2 + 1);
+}
+
+// Init fails cleanly wherever an allocation fails: the text copies, the
+// layers, the sample arrays and the port. Each run ends with the device's
+// deletion, which must free nothing twice; only a failed allocation is
+// reported as a shortage of memory.
+TEST(Allocation, InitFailsCleanlyWhereverAnAllocationFails)
+{
+    kit::FlockPartner partner(flocksim::Setup::flock(3, 1));
+    ASSERT_TRUE(partner.started()) << partner.problem();
+    const std::string text = "Vantrel\nport " + partner.portName() + "\nmouse 2\nport " + partner.portName() + "\n";
+    for (const bool other : {false, true}) {
+        std::size_t number = 1;
+        for (;; ++number) {
+            std::int32_t result = 0;
+            std::string output;
+            {
+                kit::DeviceHost host(text);
+                kit::StdoutCapture capture;
+                failAllocation(number, other);
+                result = host.init();
+                failingAllocation = 0;
+                std::cout.clear();
+                output = capture.text();
+            }
+            if (!failedOne) {
+                EXPECT_EQ(result, 1) << output;
+                break;
+            }
+            EXPECT_EQ(result, -1) << "allocation " << number << "\n" << output;
+            if (other) {
+                EXPECT_EQ(output.find("Not enough memory."), std::string::npos) << output;
+            }
+        }
+        EXPECT_GT(number, 10u);
+    }
 }
 
 }  // namespace

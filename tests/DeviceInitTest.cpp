@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kit/DeviceHost.h"
+#include "kit/FlockPartner.h"
 #include "kit/StdoutCapture.h"
 
 namespace {
@@ -159,6 +160,51 @@ TEST(DeviceInit, MouseIdsCountOnceAndMustBeOnTheBus)
     EXPECT_EQ(capture.lines(), (Lines{"Dev: ERROR: CVantrel: Invalid sensor ID found for Mouse at line 2."}));
 }
 
+TEST(DeviceInit, AnEmptyMouseLineIsTakenAndChangesNothing)
+{
+    kit::DeviceHost host("Vantrel\nmouse\nport /nonexistent/port\n");
+    const Lines lines = initOutput(host, -1);
+    ASSERT_FALSE(lines.empty());
+    // No diagnostic before the report, and no mouse in it.
+    EXPECT_EQ(lines.front(), "Dev: INFO: DEVICE NAME           : Vantrel");
+    EXPECT_EQ(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& line) { return line.find("MICE") != std::string::npos; }),
+              lines.end());
+    EXPECT_EQ(host.config().line(0).consumed, 1);
+    EXPECT_EQ(host.controllers().count(), 0u);
+}
+
+TEST(DeviceInit, AMouseOnTheErcsAddressIsRefused)
+{
+    for (const char* text : {"Vantrel 2\nmouse 2 1\n", "Vantrel 2\nmouse 3\nerc 3\n"}) {
+        kit::DeviceHost host(text);
+        kit::StdoutCapture capture;
+        EXPECT_EQ(host.init(), -1);
+        EXPECT_EQ(capture.lines(), (Lines{"Dev: ERROR: CVantrel: Invalid sensor ID found for Mouse at line 2."}))
+            << text;
+        EXPECT_EQ(host.controllers().count(), 0u);
+    }
+}
+
+TEST(DeviceInit, AStorageCountBeyondTheListIsRefusedAsItStands)
+{
+    {
+        kit::DeviceHost host("Vantrel\nport /nonexistent/port\n");
+        *host.trackers().storage()->countPtr = 0xFFFFFFFFu;
+        kit::StdoutCapture capture;
+        EXPECT_EQ(host.init(), -1);
+        EXPECT_EQ(capture.lines(), (Lines{"Host: ERROR: CDataStorage: The new number is too big."}));
+        EXPECT_EQ(host.trackers().count(), 0xFFFFFFFFu);
+    }
+    kit::DeviceHost host("Vantrel\nport /nonexistent/port\nmouse 2\n");
+    *host.controllers().storage()->countPtr = 33;
+    kit::StdoutCapture capture;
+    EXPECT_EQ(host.init(), -1);
+    EXPECT_EQ(capture.lines(), (Lines{"Host: ERROR: CDataStorage: The new number is too big."}));
+    EXPECT_EQ(host.controllers().count(), 33u);
+    EXPECT_EQ(host.trackers().count(), 2u);
+}
+
 TEST(DeviceInit, DevicesSharingAStorageTakeConsecutiveRanges)
 {
     kit::DeviceHost first("Vantrel 3\nport /nonexistent/port\n");
@@ -237,29 +283,56 @@ TEST(DeviceReport, SrtAndEveryOptionSet)
 
 TEST(DeviceReport, TwoMiceAndAnErcFurtherDown)
 {
-    kit::DeviceHost host("Vantrel 4\nport /nonexistent/port\nsrt 1\nerc 5\nmouse 5 2\n");
+    kit::DeviceHost host("Vantrel 4\nport /nonexistent/port\nsrt 1\nerc 5\nmouse 4 2\n");
     const Lines lines = initOutput(host, -1);
     const Lines expectedTail{
         "Dev: INFO: TRANSMITTER           : ERC on device ID:5",
         "Dev: INFO: NUMBER OF DEVICES     : 5",
         "Dev: INFO: NUMBER OF TRACKERS    : 4",
         "Dev: INFO: NUMBER OF MICE        : 2",
-        "Dev: INFO: MOUSE DEVICE IDs      : 2 5",
+        "Dev: INFO: MOUSE DEVICE IDs      : 2 4",
         "Dev: INFO: CAVE COORDINATES      : Used",
         "Dev: INFO: TRACKER ORDER         : <Real tra> -> <Output tra>",
         "Dev: INFO:                       : 1->1 2->2 3->3 4->4",
         "Dev: INFO: CONTROLLER ORDER      : <Real con> -> <Output con>",
-        "Dev: INFO:                       : 2->1 5->2",
+        "Dev: INFO:                       : 2->1 4->2",
         "Dev: INFO: BUTTON ORDER          : <Real but> -> <Output but>",
         "Dev: INFO:                       : 2: 1->1 2->2 3->3",
         "Dev: INFO: BUTTON ORDER          : <Real but> -> <Output but>",
-        "Dev: INFO:                       : 5: 1->1 2->2 3->3",
+        "Dev: INFO:                       : 4: 1->1 2->2 3->3",
         "Dev: INFO: -----------------------",
     };
     ASSERT_GE(lines.size(), expectedTail.size());
     EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(expectedTail.size()), lines.end()), expectedTail);
     kit::StdoutCapture capture;
     EXPECT_EQ(host.device().configure(), 0);  // the port never opened: the first write fails
+}
+
+TEST(DeviceReport, EveryLineEndsAfterAFailedInit)
+{
+    kit::DeviceHost host("Vantrel 0\n");
+    initOutput(host, -1);
+    kit::StdoutCapture capture;
+    EXPECT_TRUE(host.device().print());
+    const Lines lines = capture.lines();
+    // Neither an ERC nor an SRT was set: the transmitter line stands alone.
+    const auto transmitter = std::find(lines.begin(), lines.end(), "Dev: INFO: TRANSMITTER           : ");
+    ASSERT_NE(transmitter, lines.end()) << capture.text();
+    ASSERT_NE(transmitter + 1, lines.end());
+    EXPECT_EQ(*(transmitter + 1), "Dev: INFO: -----------------------");
+}
+
+TEST(DeviceReport, TheDevicesLinesGoWholeWhenTheLoggerIsOff)
+{
+    LogSettings settings = kit::plainLogSettings("Dev");
+    settings.enabled = 0;
+    kit::FlockPartner partner(flocksim::Setup::flock(3, 1));
+    kit::DeviceHost host("Vantrel\nport " + partner.portName() + "\nmouse 2\n", settings);
+    kit::StdoutCapture capture;
+    EXPECT_EQ(host.init(), 1);
+    // What stays are the layers' own items, which their reports write
+    // without a header by their rules; nothing of the device's lines.
+    EXPECT_EQ(capture.lines(), (Lines{" 2->1 3->2", " 2->1", " 2: 1->1 2->2 3->3"}));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kit/DeviceHost.h"
@@ -59,6 +61,17 @@ void expectReceived(const kit::FlockPartner& partner, const Bytes& expected)
 struct Rig {
     Rig(const flocksim::Setup& setup, const std::string& options, std::int32_t debugLevel = 0)
         : partner(setup), host(config(options), debugLevel)
+    {
+        initialise();
+    }
+
+    Rig(const flocksim::Setup& setup, const std::string& options, const LogSettings& settings)
+        : partner(setup), host(config(options), settings)
+    {
+        initialise();
+    }
+
+    void initialise()
     {
         kit::StdoutCapture capture;
         initResult = host.init();
@@ -202,6 +215,74 @@ TEST(DeviceRun, UnitNotRunningFailsOnlyWithDebugOutput)
     const Lines lines = split.lines();
     ASSERT_GE(lines.size(), expectedTail.size());
     EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(expectedTail.size()), lines.end()), expectedTail);
+}
+
+// The lines of the status report in the output.
+Lines statusLines(const std::string& output)
+{
+    kit::StdoutCapture split;
+    std::cout << output << std::flush;
+    Lines lines;
+    for (const std::string& line : split.lines()) {
+        if (line.find("CVantrel: Flock device ") != std::string::npos) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// A line that an earlier host left dirty: configure reads the flock's true
+// replies or fails with its message, and never takes a shifted one.
+TEST(DeviceRun, ConfigureReadsTheTrueRepliesOnALineLeftDirty)
+{
+    const Lines trueStatus{
+        "Dev: DEBUG: CVantrel: Flock device 1 (unitID 0): running, ERC-0",
+        "Dev: DEBUG: CVantrel: Flock device 2 (unitID 1): running, Receiver",
+        "Dev: DEBUG: CVantrel: Flock device 3 (unitID 2): running, Receiver",
+    };
+    {
+        // One byte left over: it would pass for the group-mode reply and
+        // shift every status byte.
+        flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+        setup.leftOver.staleBytes = {0x01};
+        Rig rig(setup, "", 1);
+        ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+        std::string output;
+        EXPECT_EQ(rig.configure(&output), 2) << output;
+        EXPECT_EQ(statusLines(output), trueStatus) << output;
+        expectReceived(rig.partner, kDefaultConfiguration);
+    }
+    // A flock still streaming: changing its group mode ends the stream.
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.leftOver.streamingAtStart = true;
+    setup.rate = 50.0;
+    Rig rig(setup, "", 1);
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // records wait on the line
+    std::string output;
+    const std::int32_t result = rig.configure(&output);
+    if (result == 0) {
+        EXPECT_NE(output.find("Dev: ERROR: CVantrel: Could not start group mode.\n"), std::string::npos) << output;
+        EXPECT_EQ(statusLines(output), Lines{}) << output;
+    } else {
+        EXPECT_EQ(result, 2) << output;
+        EXPECT_EQ(statusLines(output), trueStatus) << output;
+        expectReceived(rig.partner, kDefaultConfiguration);
+    }
+}
+
+TEST(DeviceRun, NoFragmentOfTheUnitsLinesWhenTheLoggerIsOff)
+{
+    LogSettings settings = kit::plainLogSettings("Dev");
+    settings.enabled = 0;
+    settings.debugLevel = 1;
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[2].running = false;
+    Rig rig(setup, "", settings);
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    std::string output;
+    rig.configure(&output);
+    EXPECT_EQ(output, "");
 }
 
 TEST(DeviceRun, UnitBeyondTheConfiguredBusShowsUnitIdZero)

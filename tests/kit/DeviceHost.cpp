@@ -3,9 +3,16 @@
 namespace kit {
 
 DeviceHost::DeviceHost(const std::string& text, std::int32_t debugLevel)
-    : config_(text), settings_(plainLogSettings("Dev"))
+    : DeviceHost(text, [debugLevel] {
+          LogSettings settings = plainLogSettings("Dev");
+          settings.debugLevel = debugLevel;
+          return settings;
+      }())
 {
-    settings_.debugLevel = debugLevel;
+}
+
+DeviceHost::DeviceHost(const std::string& text, const LogSettings& settings) : config_(text), settings_(settings)
+{
     info_.trackerStorage = trackers_.storage();
     info_.controllerStorage = controllers_.storage();
     info_.runFlag = &run_;

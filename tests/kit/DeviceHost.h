@@ -16,6 +16,8 @@ class DeviceHost {
 public:
     // text: the device's configuration; debugLevel 0 keeps DEBUG lines out.
     explicit DeviceHost(const std::string& text, std::int32_t debugLevel = 0);
+    // With logger settings of the test's own.
+    DeviceHost(const std::string& text, const LogSettings& settings);
     ~DeviceHost();
 
     CVantrel& device() { return *device_; }
