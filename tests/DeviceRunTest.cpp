@@ -365,11 +365,11 @@ TEST(DeviceCommands, NextTransmitterAddresses)
     ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
     CVantrel& device = rig.host.device();
     kit::StdoutCapture capture;
-    EXPECT_TRUE(device.sendNextTransmitter(1, 0));
-    EXPECT_FALSE(device.sendNextTransmitter(0, 0));
-    EXPECT_FALSE(device.sendNextTransmitter(4, 0));
-    EXPECT_TRUE(device.sendNextTransmitter(3, 0));
-    EXPECT_FALSE(device.setSync(4));
+    EXPECT_TRUE(device.commands().sendNextTransmitter(1, 0));
+    EXPECT_FALSE(device.commands().sendNextTransmitter(0, 0));
+    EXPECT_FALSE(device.commands().sendNextTransmitter(4, 0));
+    EXPECT_TRUE(device.commands().sendNextTransmitter(3, 0));
+    EXPECT_FALSE(device.commands().setSync(4));
     ASSERT_TRUE(rig.partner.waitForReceived(2, 1000));
     expectReceived(rig.partner, (Bytes{0x30, 0x30}));
     EXPECT_EQ(capture.text(), "");
@@ -382,7 +382,7 @@ TEST(DeviceCommands, NextTransmitterRefusesAddressesBeyondFourBits)
     Rig rig(setup, "16\naddressingmode expanded");
     ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
     kit::StdoutCapture capture;
-    EXPECT_FALSE(rig.host.device().sendNextTransmitter(16, 0));
+    EXPECT_FALSE(rig.host.device().commands().sendNextTransmitter(16, 0));
     EXPECT_EQ(capture.text(), "Dev: ERROR: CVantrel: Sending Next-Transmitter command failed.\n");
     expectReceived(rig.partner, Bytes{});
 }

@@ -1,0 +1,45 @@
+#pragma once
+// A whole record to a tracker sample and, for a unit with a mouse, a
+// controller sample: the words scaled to feet and degrees, the SRT's
+// scaling, the time stamp, the output numbers, the calibration library, the
+// transmitter and sensor placement and the mouse's buttons. No port.
+#include <cstdint>
+
+#include "common/CSampleClock.h"
+#include "common/DataRecords.h"
+
+class CConCommonH;
+class CDeviceOptions;
+class CTraCommonH;
+
+class CRecordDecoder {
+public:
+    // Reads the settings of options as they are at each record.
+    explicit CRecordDecoder(const CDeviceOptions& options);
+    CRecordDecoder(const CRecordDecoder&) = delete;
+    CRecordDecoder& operator=(const CRecordDecoder&) = delete;
+
+    // The layers that number and shape the samples (the controller layer
+    // may be absent).
+    void setLayers(CTraCommonH* trackers, CConCommonH* controllers);
+
+    // Fills currentTracker (and currentController for a unit with a mouse)
+    // from a whole record of length bytes; false for a unit without a
+    // tracker and when the calibration library fails.
+    bool decodeRecord(std::uint32_t address, const std::uint8_t* record, std::uint32_t length);
+
+    const TrackerData& tracker() const { return currentTracker; }
+    const ControllerData& controller() const { return currentController; }
+    // The output numbers that the layers' maps give a bus address, 0 for
+    // none (the offsets of earlier devices not counted).
+    std::uint32_t trackerOutputId(std::uint32_t address) const;
+    std::uint32_t controllerOutputId(std::uint32_t address) const;
+
+private:
+    const CDeviceOptions& options;
+    CTraCommonH* trackerLayer = nullptr;
+    CConCommonH* controllerLayer = nullptr;
+    TrackerData currentTracker = {};
+    ControllerData currentController = {};
+    CSampleClock sampleClock;
+};
