@@ -1,6 +1,7 @@
 #!/bin/bash
 # One-time set-up of a fresh Debian 12 machine (as root): compilers, test
-# libraries, the MinGW-w64 cross compiler and Wine with a ready prefix.
+# libraries, the MinGW-w64 cross compiler, Wine with a ready prefix, and clang
+# with libFuzzer for the fuzz preset.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 export WINEDEBUG=-all
@@ -10,7 +11,8 @@ dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends \
     build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev \
-    g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686
+    g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686 \
+    clang libclang-rt-14-dev
 
 # Wine's 32-bit loader is a 32-bit Linux program. Where the kernel cannot run
 # those (no IA-32 emulation), let qemu run it.
