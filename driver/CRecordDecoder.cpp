@@ -52,6 +52,24 @@ std::uint32_t CRecordDecoder::controllerOutputId(std::uint32_t address) const
     return map != nullptr ? map->outputId : 0;
 }
 
+bool CRecordDecoder::recordIsValid(std::uint32_t address) const
+{
+    if (address > options.busDeviceCount) {
+        return false;
+    }
+    const std::uint32_t trackerId = trackerOutputId(address);
+    if (trackerId == 0 || trackerId > 32) {
+        return false;
+    }
+    if (options.mouseFlags[address - 1] != 0) {
+        const std::uint32_t controllerId = controllerOutputId(address);
+        if (controllerId == 0 || controllerId > 32) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CRecordDecoder::decodeRecord(std::uint32_t address, const std::uint8_t* record, std::uint32_t length)
 {
     const TrackerMap* map = trackerLayer != nullptr ? trackerLayer->getTrackerMap(address) : nullptr;

@@ -23,6 +23,11 @@ public:
     // may be absent).
     void setLayers(CTraCommonH* trackers, CConCommonH* controllers);
 
+    // Whether a record from this bus address can be published: a unit on
+    // the bus with an output tracker number of 1 to 32 and, with a mouse, an
+    // output controller number of 1 to 32. Other records are dropped.
+    bool recordIsValid(std::uint32_t address) const;
+
     // Fills currentTracker (and currentController for a unit with a mouse)
     // from a whole record of length bytes; false for a unit without a
     // tracker and when the calibration library fails.

@@ -329,24 +329,6 @@ std::int32_t CVantrel::sendData(void*, void*)
 // ---------------------------------------------------------------------------
 // Data reception
 
-bool CVantrel::recordIsValid(std::uint32_t address) const
-{
-    if (address > options.busDeviceCount) {
-        return false;
-    }
-    const std::uint32_t trackerId = decoder.trackerOutputId(address);
-    if (trackerId == 0 || trackerId > 32) {
-        return false;
-    }
-    if (options.mouseFlags[address - 1] != 0) {
-        const std::uint32_t controllerId = decoder.controllerOutputId(address);
-        if (controllerId == 0 || controllerId > 32) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void CVantrel::setRecord(const std::uint8_t* bytes, std::uint32_t count)
 {
     assembler.setRecord(bytes, count);
@@ -390,7 +372,7 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
             continue;
         }
         address = assembler.address();
-        if (!recordIsValid(address)) {
+        if (!decoder.recordIsValid(address)) {
             assembler.next();
             return 1;
         }

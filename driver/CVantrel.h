@@ -52,7 +52,6 @@ private:
     bool setUpTrackerLayer();
     bool setUpControllerLayer();
     bool openSerialPort();
-    bool recordIsValid(std::uint32_t address) const;
     template <typename Record>
     bool writeEntry(CDataStorage* storage, Record* (CDataStorage::*entry)(std::uint32_t) const, std::uint32_t id,
                     const Record& sample, Record*& lastEntry, const char* found, const char* notFound);
