@@ -1,9 +1,12 @@
-// Serial ports on Windows: the communications functions of the system, with
-// the control and time-out blocks passed through byte for byte.
+// Serial ports on Windows: the communications functions of the system. The
+// time-out block goes through byte for byte, the control block as the system
+// must be handed it (SystemControlBlock.h).
 #include "platform/SerialPort.h"
 
 #include <cstring>
 #include <windows.h>
+
+#include "platform/SystemControlBlock.h"
 
 namespace platform {
 
@@ -23,6 +26,10 @@ static_assert(offsetof(SerialTimeouts, ReadTotalTimeoutConstant) ==
 static_assert(offsetof(SerialTimeouts, WriteTotalTimeoutConstant) ==
                   offsetof(COMMTIMEOUTS, WriteTotalTimeoutConstant), "COMMTIMEOUTS layout");
 static_assert(kTimeoutMax == MAXDWORD, "time-out marker");
+static_assert(kDtrControlHandshake == DTR_CONTROL_HANDSHAKE && kRtsControlToggle == RTS_CONTROL_TOGGLE,
+              "flow control values");
+static_assert(kSpaceParity == SPACEPARITY && kOne5StopBits == ONE5STOPBITS && kTwoStopBits == TWOSTOPBITS,
+              "parity and stop bit values");
 
 namespace {
 
@@ -70,10 +77,18 @@ bool getSerialControl(OsHandle port, SerialControlBlock& control)
     return true;
 }
 
+// The system is handed the block as its documentation demands it (see
+// SystemControlBlock.h); settings no line can carry are refused here, as the
+// system would refuse them.
 bool setSerialControl(OsHandle port, const SerialControlBlock& control)
 {
+    SerialControlBlock handed{};
+    if (!systemControlBlock(control, handed)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
     DCB dcb;
-    std::memcpy(&dcb, &control, sizeof dcb);
+    std::memcpy(&dcb, &handed, sizeof dcb);
     return ::SetCommState(port, &dcb) != 0;
 }
 

@@ -13,6 +13,7 @@
 #include "kit/HostStorage.h"
 #include "kit/StdoutCapture.h"
 #include "platform/Platform.h"
+#include "platform/SystemControlBlock.h"
 #include "serial/CRS232H.h"
 
 #if defined(_WIN32)
@@ -195,6 +196,86 @@ TEST(SerialPort, ItsOwnLoggerIsNamedAfterIt)
                                  "]: ERROR: CRS232H: Reading from : " + systemText(kBadHandle) + "\n";
     ASSERT_GE(text.size(), expected.size());
     EXPECT_EQ(text.substr(text.size() - expected.size()), expected) << text;
+}
+
+// What SetCommState's documentation demands of the block it is given.
+void expectTheSystemTakes(const platform::SerialControlBlock& block)
+{
+#if defined(_WIN32)
+    EXPECT_EQ(block.DCBlength, sizeof(DCB));
+#else
+    EXPECT_EQ(block.DCBlength, 28u);
+#endif
+    EXPECT_EQ(block.fBinary, 1u);
+    EXPECT_NE(block.XonChar, block.XoffChar);
+    EXPECT_NE(block.BaudRate, 0u);
+    EXPECT_GE(block.ByteSize, 5u);
+    EXPECT_LE(block.ByteSize, 8u);
+    EXPECT_LE(block.Parity, platform::kSpaceParity);
+    EXPECT_LE(block.StopBits, platform::kTwoStopBits);
+    EXPECT_FALSE(block.ByteSize == 5 && block.StopBits == platform::kTwoStopBits);
+    EXPECT_FALSE(block.ByteSize > 5 && block.StopBits == platform::kOne5StopBits);
+    EXPECT_LE(block.fDtrControl, platform::kDtrControlHandshake);
+    EXPECT_EQ(block.wReserved, 0u);
+}
+
+TEST(SystemControlBlock, TheDevicesSettingsBecomeABlockTheSystemTakes)
+{
+    for (const std::uint32_t rate : {1200u, 9600u, 38400u, 115200u}) {
+        platform::SerialControlBlock wanted = deviceAttributes().control;
+        wanted.BaudRate = rate;
+        platform::SerialControlBlock handed{};
+        ASSERT_TRUE(platform::systemControlBlock(wanted, handed));
+        expectTheSystemTakes(handed);
+        // What the device asked for is what the line gets: 8N1, no flow
+        // control, DTR and RTS off; the XON/XOFF pair is inert with it.
+        EXPECT_EQ(handed.BaudRate, rate);
+        EXPECT_EQ(handed.ByteSize, 8u);
+        EXPECT_EQ(handed.Parity, platform::kNoParity);
+        EXPECT_EQ(handed.StopBits, platform::kOneStopBit);
+        EXPECT_EQ(handed.fParity + handed.fOutxCtsFlow + handed.fOutxDsrFlow + handed.fDsrSensitivity +
+                      handed.fOutX + handed.fInX + handed.fErrorChar + handed.fNull + handed.fAbortOnError,
+                  0);
+        EXPECT_EQ(handed.fDtrControl, platform::kDtrControlDisable);
+        EXPECT_EQ(handed.fRtsControl, platform::kRtsControlDisable);
+        EXPECT_EQ(handed.XonChar, platform::kXonCharacter);
+        EXPECT_EQ(handed.XoffChar, platform::kXoffCharacter);
+    }
+    // A block as the system reports it (the one written back at close) goes
+    // back byte for byte.
+    platform::SerialControlBlock found = deviceAttributes().control;
+    found.DCBlength = sizeof found;
+    found.fDtrControl = platform::kDtrControlEnable;
+    found.fRtsControl = platform::kRtsControlHandshake;
+    found.fTXContinueOnXoff = 1;
+    found.XonLim = 2048;
+    found.XoffLim = 512;
+    found.XonChar = 0x11;
+    found.XoffChar = 0x13;
+    found.EofChar = 0x1A;
+    platform::SerialControlBlock handed{};
+    ASSERT_TRUE(platform::systemControlBlock(found, handed));
+    EXPECT_EQ(std::memcmp(&handed, &found, sizeof found), 0);
+}
+
+TEST(SystemControlBlock, SettingsNoLineCanCarryAreRefused)
+{
+    const auto refused = [](void (*change)(platform::SerialControlBlock&)) {
+        platform::SerialControlBlock wanted = deviceAttributes().control;
+        change(wanted);
+        platform::SerialControlBlock handed{};
+        return !platform::systemControlBlock(wanted, handed);
+    };
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 4; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 9; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.Parity = 5; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.StopBits = 3; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 5, b.StopBits = platform::kTwoStopBits; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.StopBits = platform::kOne5StopBits; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.BaudRate = 0; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.fDtrControl = 3; }));
+    EXPECT_FALSE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 5, b.StopBits = platform::kOne5StopBits; }));
+    EXPECT_FALSE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 7, b.Parity = platform::kSpaceParity; }));
 }
 
 // Tests with a flock simulator at the far end of the line.
