@@ -185,6 +185,27 @@ TEST(SerialPort, AClosedPortReportsTheSystemsText)
                                       "T: ERROR: CRS232H: Reading from : " + systemText(kBadArgument)}));
 }
 
+TEST(SerialPort, ADisabledLoggerLeavesNoFragmentsOfLines)
+{
+    CLogH log = testLog();
+    log.enabled = 0;
+    log.debugLevel = 5;
+    kit::StdoutCapture capture;
+    {
+        CRS232H port(&log);
+        std::uint8_t byte = 0;
+        EXPECT_FALSE(port.setBaudRate(14400));
+        EXPECT_FALSE(port.openPort(std::string(300, 'x').c_str()));
+#if defined(_WIN32)
+        EXPECT_FALSE(port.openPort("\\\\.\\NOSUCHPORT"));
+#else
+        EXPECT_FALSE(port.openPort("/nonexistent/x"));
+#endif
+        EXPECT_EQ(port.readBytes(&byte, 1), -1);
+    }
+    EXPECT_EQ(capture.text(), "");
+}
+
 TEST(SerialPort, ItsOwnLoggerIsNamedAfterIt)
 {
     CRS232H port(nullptr);
