@@ -451,6 +451,41 @@ TEST_F(SerialLine, AOneByteReadWithoutDataEndsAfterTheReadTimeOut)
     EXPECT_EQ(capture.text(), "");
 }
 
+TEST_F(SerialLine, ABurstArrivesWholeAndInOrderAndTheQuietLineStillTimesOut)
+{
+    CRS232H port(&log);
+    kit::StdoutCapture capture;
+    openAsTheDevice(port, 38400);
+    std::vector<std::uint8_t> burst(1200);
+    for (std::size_t i = 0; i < burst.size(); ++i) {
+        burst[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    }
+    partner.send(burst);
+    // Reads of one byte, as the device makes them, with reads of more than
+    // the port reads ahead and of a few bytes between them.
+    std::vector<std::uint8_t> got;
+    std::uint8_t chunk[400];
+    for (const std::int32_t count : {300, 1, 5, 257, 1, 2}) {
+        const std::int32_t n = port.readBytes(chunk, count);
+        ASSERT_EQ(n, count);
+        got.insert(got.end(), chunk, chunk + n);
+    }
+    while (got.size() < burst.size()) {
+        std::uint8_t byte = 0;
+        ASSERT_EQ(port.readBytes(&byte, 1), 1) << "after " << got.size() << " bytes";
+        got.push_back(byte);
+    }
+    EXPECT_EQ(got, burst);
+    std::uint8_t byte = 0;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.readBytes(&byte, 1), 0);
+    const long long elapsed = millisecondsSince(start);
+    EXPECT_GE(elapsed, 900);
+    EXPECT_LE(elapsed, 2000);
+    EXPECT_TRUE(port.closePort());
+    EXPECT_EQ(capture.text(), "");
+}
+
 TEST_F(SerialLine, CommandsGoOutAndRepliesComeBack)
 {
     CRS232H port(&log);
