@@ -238,6 +238,12 @@ void expectTheSystemTakes(const platform::SerialControlBlock& block)
     EXPECT_FALSE(block.ByteSize > 5 && block.StopBits == platform::kOne5StopBits);
     EXPECT_LE(block.fDtrControl, platform::kDtrControlHandshake);
     EXPECT_EQ(block.wReserved, 0u);
+    // The XON/XOFF limits count only with input flow control; with it the
+    // XOFF limit must leave room for what the sender still sends.
+    if (block.fInX != 0 || block.fRtsControl == platform::kRtsControlHandshake ||
+        block.fDtrControl == platform::kDtrControlHandshake) {
+        EXPECT_NE(block.XoffLim, 0u);
+    }
 }
 
 TEST(SystemControlBlock, TheDevicesSettingsBecomeABlockTheSystemTakes)
@@ -277,6 +283,7 @@ TEST(SystemControlBlock, TheDevicesSettingsBecomeABlockTheSystemTakes)
     platform::SerialControlBlock handed{};
     ASSERT_TRUE(platform::systemControlBlock(found, handed));
     EXPECT_EQ(std::memcmp(&handed, &found, sizeof found), 0);
+    expectTheSystemTakes(handed);
 }
 
 TEST(SystemControlBlock, SettingsNoLineCanCarryAreRefused)
