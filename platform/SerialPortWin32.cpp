@@ -289,4 +289,10 @@ bool readSerial(OsHandle handle, void* buffer, std::uint32_t count, std::uint32_
     return ok != 0 || read > 0;
 }
 
+// Every operation on an open port reaches the system's handle through
+// portOf(): the OsHandle that the module holds is the Win32Port, and a
+// handle-taking system call given it directly fails (or, worse, succeeds on
+// another object). What the port has read ahead belongs to the line's input
+// as much as the system's queue does.
+
 }  // namespace platform
