@@ -321,7 +321,7 @@ TEST(LineFaults, ALineThatHangsUpMidStreamFailsTheCallAtOnce)
         made = sent->records;
     }
     ASSERT_EQ(made.size(), 40u);
-    EXPECT_GE(got.size(), 30u);
+    EXPECT_GE(got.size(), 20u);
     for (std::size_t i = 0; i < got.size() && i < made.size(); ++i) {
         EXPECT_EQ(got.count(made[i]), 1u) << "record " << i + 1;
     }
