@@ -9,7 +9,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends \
-    build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev \
+    build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind \
     g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686
 
 # Wine's 32-bit loader is a 32-bit Linux program. Where the kernel cannot run
