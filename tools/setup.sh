@@ -10,7 +10,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends \
-    build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev \
+    build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind \
     g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686 \
     clang libclang-rt-14-dev
 
