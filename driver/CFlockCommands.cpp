@@ -122,8 +122,8 @@ bool CFlockCommands::checkSystemStatus()
         if (!writeLines) {
             continue;
         }
-        log.debug("CVantrel: Flock device ", false);
         const CDecimalOutput decimal;
+        log.debug("CVantrel: Flock device ", false);
         std::cout << address << " (unitID " << trackerOutputId(address) << "):";
         std::cout << (running ? " running" : " not-running");
         if ((status & 0x20) != 0) {
@@ -226,8 +226,8 @@ bool CFlockCommands::sendToUnits(const UnitCommand& command)
         }
         sendRs232ToFbb(address);
         if (log.enabled != 0 && log.isDebugOn()) {
-            log.debug(command.unitLine, false);
             const CDecimalOutput decimal;
+            log.debug(command.unitLine, false);
             std::cout << address << "." << std::endl;
         }
         if (!writeCommand(command.bytes, command.count)) {

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "common/CConfigH.h"
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
@@ -89,6 +90,7 @@ std::int32_t CVantrel::init(InitInfo* info)
     } catch (const std::bad_alloc&) {
         log->error("CVantrel: Not enough memory.");
     } catch (const std::exception& failure) {
+        const CDecimalOutput decimal;
         log->error("CVantrel: Init failed: ", false);
         if (log->enabled != 0) {
             std::cout << failure.what() << std::endl;
