@@ -115,50 +115,57 @@ void DeviceRunner::receive(SampleSink& sinks)
     }
 }
 
+namespace {
+
+// Calls visit with every output ID whose bit is set in a mask (host order)
+// and that the storage holds, under the storage's mutex.
+template <typename Visit>
+void forEachMarked(std::uint32_t mask, HostStorage& storage, Visit visit)
+{
+    if (mask == 0) {
+        return;
+    }
+    storage.mutex().lock();
+    const std::uint32_t valid = storage.count();
+    for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
+        if ((mask & (1u << (id - 1))) != 0) {
+            visit(id);
+        }
+    }
+    storage.mutex().unlock();
+}
+
+// The fields that both kinds of entry begin with.
+template <typename Entry>
+void takeHeader(HostSample& sample, const Entry& entry, std::uint32_t device, std::uint32_t id, bool tracker)
+{
+    sample.seconds = fromNetworkOrder(entry.sampleSeconds);
+    sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
+    sample.device = device;
+    sample.id = id;
+    sample.tracker = tracker;
+}
+
+}  // namespace
+
 std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
 {
     std::uint32_t count = 0;
-    const std::uint32_t trackerMask = fromNetworkOrder(masks.trackerMask);
-    if (trackerMask != 0) {
-        trackers_.mutex().lock();
-        const std::uint32_t valid = trackers_.count();
-        for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
-            if ((trackerMask & (1u << (id - 1))) == 0) {
-                continue;
-            }
-            const TrackerData& entry = trackers_.trackers()[id - 1];
-            HostSample& sample = pending_[count++];
-            sample.seconds = fromNetworkOrder(entry.sampleSeconds);
-            sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
-            sample.device = index_;
-            sample.id = id;
-            sample.tracker = true;
-            for (int i = 0; i < 6; ++i) {
-                sample.pose[i] = static_cast<std::int32_t>(fromNetworkOrder(static_cast<std::uint32_t>(entry.pose[i])));
-            }
+    forEachMarked(fromNetworkOrder(masks.trackerMask), trackers_, [&](std::uint32_t id) {
+        const TrackerData& entry = trackers_.trackers()[id - 1];
+        HostSample& sample = pending_[count++];
+        takeHeader(sample, entry, index_, id, true);
+        for (int i = 0; i < 6; ++i) {
+            sample.pose[i] = static_cast<std::int32_t>(fromNetworkOrder(static_cast<std::uint32_t>(entry.pose[i])));
         }
-        trackers_.mutex().unlock();
-    }
-    const std::uint32_t controllerMask = fromNetworkOrder(masks.controllerMask);
-    if (controllerMask != 0) {
-        controllers_.mutex().lock();
-        const std::uint32_t valid = controllers_.count();
-        for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
-            if ((controllerMask & (1u << (id - 1))) == 0) {
-                continue;
-            }
-            const ControllerData& entry = controllers_.controllers()[id - 1];
-            HostSample& sample = pending_[count++];
-            sample.seconds = fromNetworkOrder(entry.sampleSeconds);
-            sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
-            sample.device = index_;
-            sample.id = id;
-            sample.tracker = false;
-            sample.buttonCount = fromNetworkOrder(entry.buttonCount);
-            std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
-        }
-        controllers_.mutex().unlock();
-    }
+    });
+    forEachMarked(fromNetworkOrder(masks.controllerMask), controllers_, [&](std::uint32_t id) {
+        const ControllerData& entry = controllers_.controllers()[id - 1];
+        HostSample& sample = pending_[count++];
+        takeHeader(sample, entry, index_, id, false);
+        sample.buttonCount = fromNetworkOrder(entry.buttonCount);
+        std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
+    });
     return count;
 }
 
