@@ -182,11 +182,11 @@ int HostRun::run()
     sinks.finish();
 
     if (!options_.plot.empty()) {
-        const std::string command = "python3 \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";
+        const std::string command = "\"" + options_.python + "\" \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";
         if (std::system(command.c_str()) == 0) {
             say("picture in " + options_.plot);
         } else {
-            say("no picture: " + options_.plotScript + " needs python3 with matplotlib (the samples are in " +
+            say("no picture: " + options_.plotScript + " needs \"" + options_.python + "\" with matplotlib (the samples are in " +
                 recordPath + ")");
         }
     }

@@ -40,6 +40,17 @@ std::string plotScript()
     return std::filesystem::exists(installed) ? installed : std::string(VANTREL_PLOT_SCRIPT);
 }
 
+// The system's Python, which has the system's matplotlib, before whatever
+// else the search path offers.
+std::string python()
+{
+#if defined(_WIN32)
+    return "python";
+#else
+    return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+#endif
+}
+
 int runFile(const std::string& path, host::RunOptions options)
 {
     host::ConfigFile config;
@@ -115,8 +126,10 @@ int main(int argc, char** argv)
     platform::installStopHandler(&host::HostRun::requestStop);
     if (run->parsed()) {
         runOptions.plotScript = plotScript();
+        runOptions.python = python();
         return runFile(file, std::move(runOptions));
     }
     demoOptions.plotScript = plotScript();
+    demoOptions.python = python();
     return runDemo(port, std::move(demoOptions), demo->get_option("--duration")->count() > 0);
 }
