@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -16,22 +15,34 @@
 
 namespace {
 
-void addRunOptions(CLI::App& command, host::RunOptions& options)
+// The options of run and demo; the format's name is turned into
+// RunOptions::format after parsing (formatOf).
+void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& format)
 {
-    static const std::map<std::string, host::RunOptions::Format> formats{
-        {"table", host::RunOptions::Format::Table},
-        {"jsonl", host::RunOptions::Format::JsonLines},
-        {"csv", host::RunOptions::Format::Csv}};
-    command.add_option("--format", options.format,
+    command.add_option("--format", format,
                        "table: the live table; jsonl or csv: one line per changed sample "
                        "(default: the table on a terminal, jsonl elsewhere)")
-        ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
+        ->check(CLI::IsMember({"table", "jsonl", "csv"}));
     command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
     command.add_option("--record", options.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
     command.add_option("--plot", options.plot, "at the end, draw the recorded samples into FILE.png (tools/plot.py)");
     command.add_option("--debug", options.debugLevel,
                        "the module's debug level: 1 the device, 3 the layers, 4 and up everything");
     command.add_flag("--quiet", options.quiet, "the module writes no log lines");
+}
+
+host::RunOptions::Format formatOf(const std::string& name)
+{
+    if (name == "table") {
+        return host::RunOptions::Format::Table;
+    }
+    if (name == "jsonl") {
+        return host::RunOptions::Format::JsonLines;
+    }
+    if (name == "csv") {
+        return host::RunOptions::Format::Csv;
+    }
+    return host::RunOptions::Format::Automatic;
 }
 
 std::string plotScript()
@@ -102,15 +113,17 @@ int main(int argc, char** argv)
 
     host::RunOptions runOptions;
     std::string file;
+    std::string runFormat;
     CLI::App* run = app.add_subcommand("run", "run the devices of a configuration file");
     run->add_option("FILE", file, "the configuration file")->required();
-    addRunOptions(*run, runOptions);
+    addRunOptions(*run, runOptions, runFormat);
 
     host::RunOptions demoOptions;
     std::string port;
+    std::string demoFormat;
     CLI::App* demo = app.add_subcommand(
         "demo", "run a simulated flock (two moving sensors, a mouse) for 10 seconds or --duration");
-    addRunOptions(*demo, demoOptions);
+    addRunOptions(*demo, demoOptions, demoFormat);
     demo->add_option("--port", port,
                      std::string("the port of a flock simulator that runs already (needed where none is built in; "
                                  "flocksim ") +
@@ -127,9 +140,11 @@ int main(int argc, char** argv)
     if (run->parsed()) {
         runOptions.plotScript = plotScript();
         runOptions.python = python();
+        runOptions.format = formatOf(runFormat);
         return runFile(file, std::move(runOptions));
     }
     demoOptions.plotScript = plotScript();
     demoOptions.python = python();
+    demoOptions.format = formatOf(demoFormat);
     return runDemo(port, std::move(demoOptions), demo->get_option("--duration")->count() > 0);
 }
