@@ -11,6 +11,8 @@ apt-get update -q
 apt-get install -y -q --no-install-recommends \
     build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev \
     g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686
+# OSC publication of the host program (liblo) and a real OSC client for its tests.
+apt-get install -y -q --no-install-recommends pkg-config liblo-dev liblo-tools
 
 # Wine's 32-bit loader is a 32-bit Linux program. Where the kernel cannot run
 # those (no IA-32 emulation), let qemu run it.
