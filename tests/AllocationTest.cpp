@@ -1,5 +1,9 @@
-// The path of a record, from the port to the storages, allocates nothing.
-// This program counts every allocation that the receiving thread makes.
+// The path of a record, from the port to the storages, allocates nothing;
+// nor does the host's publication of it (the shared storages' journal and an
+// OSC bundle). This program counts every allocation that the receiving
+// thread makes: C++ allocations and, for the publication, but under
+// AddressSanitizer (which owns malloc there), the C library's too, which
+// liblo uses.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +13,9 @@
 #include <vector>
 
 #include "FlockRecord.h"
+#include "OscPublisher.h"
+#include "SharedStorages.h"
+#include "common/DataRecords.h"
 #include "kit/DeviceHost.h"
 #include "kit/FlockPartner.h"
 #include "kit/StdoutCapture.h"
@@ -16,6 +23,8 @@
 namespace {
 
 thread_local bool counting = false;
+// The C library's allocations too (set only where asked for).
+thread_local bool countingMalloc = false;
 thread_local std::size_t allocations = 0;
 
 void* allocate(std::size_t size)
@@ -31,6 +40,38 @@ void* allocate(std::size_t size)
 }
 
 }  // namespace
+
+#if !defined(__SANITIZE_ADDRESS__)
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* memory, std::size_t size);
+
+void* malloc(std::size_t size)
+{
+    if (countingMalloc) {
+        ++allocations;
+    }
+    return __libc_malloc(size);
+}
+
+void* calloc(std::size_t count, std::size_t size)
+{
+    if (countingMalloc) {
+        ++allocations;
+    }
+    return __libc_calloc(count, size);
+}
+
+void* realloc(void* memory, std::size_t size)
+{
+    if (countingMalloc) {
+        ++allocations;
+    }
+    return __libc_realloc(memory, size);
+}
+}
+#endif
 
 void* operator new(std::size_t size)
 {
@@ -126,6 +167,76 @@ TEST(Allocation, NonePerReceivedRecord)
     // Every record went the whole way to the storages.
     EXPECT_EQ(trackers, kRecords + 1);
     EXPECT_EQ(controllers, kRecords / 2 + 1);
+}
+
+TEST(Allocation, NonePerPublishedRecord)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[1].mouse = true;
+    kit::FlockPartner partner(setup);
+    ASSERT_TRUE(partner.started()) << partner.problem();
+    kit::DeviceHost host("Vantrel\nport " + partner.portName() + "\nmouse 2\n");
+    SharedStorages shared;
+    std::string error;
+    ASSERT_TRUE(shared.create("vantrel-alloc-test", host.trackers().storage()->log, error)) << error;
+    host.initInfo().trackerStorage = shared.trackerStorage();
+    host.initInfo().controllerStorage = shared.controllerStorage();
+    {
+        kit::StdoutCapture quiet;
+        ASSERT_EQ(host.init(), 1);
+    }
+    OscPublisher osc;
+    ASSERT_TRUE(osc.open("127.0.0.1:9", 0, error)) << error;  // the discard port: nothing needs to listen
+    osc.addDevice("flock", 1, 2, 1, 1);
+    shared.addDevice("flock", 1, 2, 1, 1);
+    shared.setRunning();
+
+    constexpr int kRecords = 100;
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i <= kRecords; ++i) {
+        flocksim::Sample sample;
+        sample.words = {static_cast<std::int16_t>(i * 8), 0x100, 0x200, static_cast<std::int16_t>(i * 4), 0, 0};
+        sample.buttons = static_cast<std::uint8_t>((i / 2) % 2 == 0 ? 0x10 : 0x30);
+        const std::uint32_t address = i % 2 == 0 ? 2 : 3;
+        std::uint8_t record[flocksim::kMaxRecordLength];
+        const std::size_t length = flocksim::encodeRecord(sample, address == 2, address, record);
+        bytes.insert(bytes.end(), record, record + length);
+    }
+    bytes.push_back(0x80);
+    partner.send(bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    // What the host does after each recvData: copy the changed entries under
+    // the mutex, then hand them to the journal and to OSC. The first record
+    // is start-up: the C library reads the time zone's data then.
+    int records = 0;
+    TrackerData tracker{};
+    ControllerData controller{};
+    for (int i = 0; i <= kRecords; ++i) {
+        counting = countingMalloc = i > 0;
+        if (host.receive() != 1) {
+            break;
+        }
+        const std::uint32_t trackerMask = fromNetwork32(host.masks().trackerMask);
+        const std::uint32_t controllerMask = fromNetwork32(host.masks().controllerMask);
+        shared.trackerStorage()->lock();
+        if (trackerMask != 0) {
+            tracker = *shared.trackerStorage()->trackerEntry(static_cast<std::uint32_t>(__builtin_ctz(trackerMask)) + 1);
+        }
+        if (controllerMask != 0) {
+            controller =
+                *shared.controllerStorage()->controllerEntry(static_cast<std::uint32_t>(__builtin_ctz(controllerMask)) + 1);
+        }
+        shared.trackerStorage()->unlock();
+        shared.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
+        osc.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
+        ++records;
+    }
+    counting = countingMalloc = false;
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(records, kRecords + 1);
+    EXPECT_EQ(osc.sent() + osc.dropped(), static_cast<std::uint64_t>(kRecords + 1));
+    EXPECT_EQ(osc.failed(), 0u);
 }
 
 }  // namespace

@@ -121,8 +121,9 @@ bool OscPublisher::appendMessage(const Address& address)
     return true;
 }
 
-void OscPublisher::publish(const TrackerData* tracker, const ControllerData* controller)
+void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const ControllerData* controller)
 {
+    const std::lock_guard<std::mutex> guard(mutex_);
     Address* trackerAddress = nullptr;
     Address* controllerAddress = nullptr;
     if (tracker != nullptr) {

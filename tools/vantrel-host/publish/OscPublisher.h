@@ -8,18 +8,20 @@
 // publisher's own and sent by a socket that never blocks. A bundle that the
 // socket's buffer cannot take is dropped and counted. Linux only.
 #include <cstdint>
+#include <mutex>
 #include <string>
 
+#include "RecordListener.h"
 #include "platform/UdpSender.h"
 #include "vantrel/DataRecords.h"
 #include "vantrel/SharedStorages.h"
 
 typedef void* lo_message;  // as liblo's lo_types.h declares it
 
-class OscPublisher {
+class OscPublisher : public RecordListener {
 public:
     OscPublisher() = default;
-    ~OscPublisher();
+    ~OscPublisher() override;
     OscPublisher(const OscPublisher&) = delete;
     OscPublisher& operator=(const OscPublisher&) = delete;
 
@@ -34,7 +36,7 @@ public:
 
     // Sends one bundle for one received record: the tracker entry and/or the
     // controller entry that it changed (null for the one it did not).
-    void publish(const TrackerData* tracker, const ControllerData* controller);
+    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller) override;
 
     std::uint64_t sent() const { return sent_; }
     std::uint64_t dropped() const { return dropped_; }
@@ -59,6 +61,7 @@ private:
     void makeControllerMessage(Address& address, std::uint32_t valuators);
     bool appendMessage(const Address& address);
 
+    std::mutex mutex_;  // device threads publish one at a time
     platform::UdpSender sender_;
     Address trackers_[kSharedListCapacity];
     Address controllers_[kSharedListCapacity];

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "common/DataRecords.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -126,39 +127,28 @@ void SharedStorages::setRunning()
     }
 }
 
-void SharedStorages::appendToJournal(std::uint32_t device, std::uint32_t trackerMask, std::uint32_t controllerMask)
+void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller)
 {
-    if (header_ == nullptr || (trackerMask | controllerMask) == 0) {
+    if (header_ == nullptr || (tracker == nullptr && controller == nullptr)) {
         return;
     }
     lock();
     std::uint32_t written = header_->journalWritten;
-    for (int kind = kSharedTrackerRecord; kind <= kSharedControllerRecord; ++kind) {
-        std::uint32_t mask = kind == kSharedTrackerRecord ? trackerMask : controllerMask;
-        while (mask != 0) {
-            const std::uint32_t bit = static_cast<std::uint32_t>(__builtin_ctz(mask));
-            mask &= mask - 1;
-            const std::uint32_t entry = bit + 1;
-            SharedJournalSlot& slot = journal_[written % kSharedJournalCapacity];
-            if (kind == kSharedTrackerRecord) {
-                const TrackerData* record = trackerStorage_.trackerEntry(entry);
-                if (record == nullptr) {
-                    continue;
-                }
-                slot.record.tracker = *record;
-            } else {
-                const ControllerData* record = controllerStorage_.controllerEntry(entry);
-                if (record == nullptr) {
-                    continue;
-                }
-                slot.record.controller = *record;
-            }
-            ++written;
-            slot.sequence = written;
-            slot.kind = static_cast<std::uint16_t>(kind);
-            slot.entry = static_cast<std::uint16_t>(entry);
-            slot.device = device;
-        }
+    if (tracker != nullptr) {
+        SharedJournalSlot& slot = journal_[written++ % kSharedJournalCapacity];
+        slot.sequence = written;
+        slot.kind = kSharedTrackerRecord;
+        slot.entry = static_cast<std::uint16_t>(fromNetwork32(tracker->storageIndex));
+        slot.device = device;
+        slot.record.tracker = *tracker;
+    }
+    if (controller != nullptr) {
+        SharedJournalSlot& slot = journal_[written++ % kSharedJournalCapacity];
+        slot.sequence = written;
+        slot.kind = kSharedControllerRecord;
+        slot.entry = static_cast<std::uint16_t>(fromNetwork32(controller->storageIndex));
+        slot.device = device;
+        slot.record.controller = *controller;
     }
     header_->journalWritten = written;
     unlock();

@@ -6,16 +6,17 @@
 #include <cstdint>
 #include <string>
 
+#include "RecordListener.h"
 #include "platform/SharedMemory.h"
 #include "vantrel/CDataStorage.h"
 #include "vantrel/SharedStorages.h"
 
 class CLogH;
 
-class SharedStorages {
+class SharedStorages : public RecordListener {
 public:
     SharedStorages() = default;
-    ~SharedStorages();
+    ~SharedStorages() override;
     SharedStorages(const SharedStorages&) = delete;
     SharedStorages& operator=(const SharedStorages&) = delete;
 
@@ -37,10 +38,9 @@ public:
     // The devices are running: readers may follow.
     void setRunning();
 
-    // After a recvData of device `device` that changed the entries named by
-    // the two masks (host byte order, bit ID-1 per output ID): appends those
-    // entries to the journal, tracker before controller, under the mutex.
-    void appendToJournal(std::uint32_t device, std::uint32_t trackerMask, std::uint32_t controllerMask);
+    // Appends the entries of one received record to the journal, tracker
+    // before controller, under the mutex.
+    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller) override;
 
     // Marks the block ended and lets go of it (also done by the destructor).
     void close();
