@@ -10,7 +10,8 @@ dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends \
     build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev \
-    g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686
+    g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686 \
+    libcli11-dev nlohmann-json3-dev python3-matplotlib
 # OSC publication of the host program (liblo) and a real OSC client for its tests.
 apt-get install -y -q --no-install-recommends pkg-config liblo-dev liblo-tools
 

@@ -22,43 +22,22 @@ ConfigText::ConfigText(const std::string& text, std::uint32_t firstLine)
         if (parts.empty() || parts[0][0] == '#') {
             continue;
         }
+        const std::vector<std::string> args(parts.begin() + 1, parts.end());
         if (!haveDeviceLine) {
+            // Arguments beyond the 64th are left out of the device line.
             haveDeviceLine = true;
-            block_.lineNumber = number;
-            block_.deviceName = keep(parts[0]);
-            for (std::size_t i = 1; i < parts.size() && i <= kMaxOptionArgs; ++i) {
-                block_.args[block_.argCount++] = keep(parts[i]);
-            }
+            block_.setDeviceLine(number, parts[0], args);
             continue;
         }
-        if (block_.lineCount == kMaxOptionLines) {
+        switch (block_.addOptionLine(number, parts[0], args)) {
+        case host::OptionBlock::Limit::TooManyLines:
             throw std::length_error("more than 32 option lines");
-        }
-        OptionLine& option = block_.lines[block_.lineCount++];
-        option.lineNumber = number;
-        option.keyword = keep(parts[0]);
-        for (std::size_t i = 1; i < parts.size(); ++i) {
-            if (option.argCount == kMaxOptionArgs) {
-                throw std::length_error("more than 64 arguments");
-            }
-            option.args[option.argCount++] = keep(parts[i]);
+        case host::OptionBlock::Limit::TooManyArgs:
+            throw std::length_error("more than 64 arguments");
+        case host::OptionBlock::Limit::Kept:
+            break;
         }
     }
-}
-
-std::uint32_t ConfigText::consumedCount() const
-{
-    std::uint32_t count = 0;
-    for (std::uint32_t i = 0; i < block_.lineCount && i < kMaxOptionLines; ++i) {
-        count += block_.lines[i].consumed != 0 ? 1 : 0;
-    }
-    return count;
-}
-
-const char* ConfigText::keep(const std::string& word)
-{
-    strings_.push_back(word);
-    return strings_.back().c_str();
 }
 
 }  // namespace kit

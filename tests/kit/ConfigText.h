@@ -5,10 +5,9 @@
 // ("keyword arg..."); lines starting with '#' are comments. Every line keeps
 // its number in the text, plus firstLine - 1.
 #include <cstdint>
-#include <deque>
 #include <string>
 
-#include "vantrel/ConfigBlock.h"
+#include "vantrel-host/OptionBlock.h"
 
 namespace kit {
 
@@ -18,16 +17,13 @@ public:
     ConfigText(const ConfigText&) = delete;
     ConfigText& operator=(const ConfigText&) = delete;
 
-    ConfigBlock* block() { return &block_; }
-    OptionLine& line(std::uint32_t index) { return block_.lines[index]; }
+    ConfigBlock* block() { return block_.block(); }
+    OptionLine& line(std::uint32_t index) { return block_.block()->lines[index]; }
     // Number of option lines that some parser marked consumed.
-    std::uint32_t consumedCount() const;
+    std::uint32_t consumedCount() const { return block_.consumedCount(); }
 
 private:
-    const char* keep(const std::string& word);
-
-    std::deque<std::string> strings_;
-    ConfigBlock block_{};
+    host::OptionBlock block_;
 };
 
 }  // namespace kit

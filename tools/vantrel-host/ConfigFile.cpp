@@ -1,0 +1,159 @@
+#include "ConfigFile.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace host {
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Splits a line into words; false when a quote is left open.
+bool splitWords(const std::string& row, std::vector<std::string>& words)
+{
+    std::size_t i = 0;
+    while (i < row.size()) {
+        while (i < row.size() && isBlank(row[i])) {
+            ++i;
+        }
+        if (i == row.size() || row[i] == '#') {
+            return true;
+        }
+        std::string word;
+        while (i < row.size() && !isBlank(row[i]) && row[i] != '#') {
+            if (row[i] == '"') {
+                const std::size_t close = row.find('"', i + 1);
+                if (close == std::string::npos) {
+                    return false;
+                }
+                word.append(row, i + 1, close - i - 1);
+                i = close + 1;
+            } else {
+                word += row[i++];
+            }
+        }
+        words.push_back(word);
+    }
+    return true;
+}
+
+bool isDeviceKeyword(const std::string& word)
+{
+    static const char kDevice[] = "device";
+    if (word.size() != sizeof kDevice - 1) {
+        return false;
+    }
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(word[i])) != kDevice[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ConfigFile::read(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        fileName_ = path;
+        errors_.assign(1, path + ": cannot read the file");
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parse(text.str(), path);
+}
+
+bool ConfigFile::parse(const std::string& text, const std::string& fileName)
+{
+    fileName_ = fileName;
+    folder_ = std::filesystem::path(fileName).parent_path().string();
+    devices_.clear();
+    errors_.clear();
+    std::istringstream input(text);
+    std::string row;
+    std::uint32_t number = 0;
+    while (std::getline(input, row)) {
+        parseLine(++number, row);
+    }
+    if (devices_.empty() && errors_.empty()) {
+        errors_.push_back(fileName_ + ": no device line (device NAME LIBRARY [ARGUMENT...])");
+    }
+    return errors_.empty();
+}
+
+std::string ConfigFile::where(std::uint32_t line, const std::string& text) const
+{
+    return fileName_ + ":" + std::to_string(line) + ": " + text;
+}
+
+void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
+{
+    std::vector<std::string> words;
+    if (!splitWords(row, words)) {
+        errors_.push_back(where(number, "unterminated quote"));
+        return;
+    }
+    if (words.empty()) {
+        return;
+    }
+    if (isDeviceKeyword(words[0])) {
+        if (words.size() < 3) {
+            errors_.push_back(where(number, "a device line needs a name and a library: device NAME LIBRARY [ARGUMENT...]"));
+            // The option lines that follow belong to no device we keep.
+            devices_.emplace_back();
+            devices_.back().line = number;
+            devices_.back().options = std::make_unique<OptionBlock>();
+            return;
+        }
+        DeviceConfig device;
+        device.name = words[1];
+        device.library = words[2];
+        const std::filesystem::path library(words[2]);
+        device.libraryPath = library.is_absolute() || folder_.empty() ? words[2] : (std::filesystem::path(folder_) / library).string();
+        device.line = number;
+        device.options = std::make_unique<OptionBlock>();
+        const std::vector<std::string> args(words.begin() + 3, words.end());
+        if (device.options->setDeviceLine(number, device.name, args) != OptionBlock::Limit::Kept) {
+            errors_.push_back(where(number, "more than 64 arguments on the device line"));
+        }
+        for (const DeviceConfig& other : devices_) {
+            if (other.name == device.name) {
+                errors_.push_back(where(number, "a second device named \"" + device.name + "\" (the first is at line " +
+                                                    std::to_string(other.line) + ")"));
+            }
+        }
+        devices_.push_back(std::move(device));
+        deviceTooLong_ = false;
+        return;
+    }
+    if (devices_.empty()) {
+        errors_.push_back(where(number, "option \"" + words[0] + "\" before the first device line"));
+        return;
+    }
+    DeviceConfig& device = devices_.back();
+    const std::vector<std::string> args(words.begin() + 1, words.end());
+    switch (device.options->addOptionLine(number, words[0], args)) {
+    case OptionBlock::Limit::TooManyLines:
+        if (!deviceTooLong_) {
+            errors_.push_back(where(number, "more than 32 option lines for device \"" + device.name + "\""));
+            deviceTooLong_ = true;
+        }
+        break;
+    case OptionBlock::Limit::TooManyArgs:
+        errors_.push_back(where(number, "more than 64 arguments for option \"" + words[0] + "\""));
+        break;
+    case OptionBlock::Limit::Kept:
+        break;
+    }
+}
+
+}  // namespace host

@@ -1,0 +1,37 @@
+#pragma once
+// The demo's flock: the flock simulator in this process on a pseudo-terminal,
+// an ERC and two sensors that go round a circle, and a mouse on the first
+// sensor whose buttons change. Where the simulator engine is not built in
+// (the Windows program), the demo needs the port of a simulator that runs
+// elsewhere.
+#include <memory>
+#include <string>
+
+namespace host {
+
+class DemoFlock {
+public:
+    DemoFlock();
+    ~DemoFlock();
+    DemoFlock(const DemoFlock&) = delete;
+    DemoFlock& operator=(const DemoFlock&) = delete;
+
+    // Whether this program carries the simulator.
+    static bool builtIn();
+    // Starts the simulated flock. False with the reason.
+    bool start(std::string& error);
+    // The port that the device opens.
+    std::string portName() const;
+
+    // The configuration of the demo device for a flock at port, with the
+    // device library's file name (found next to the configuration file).
+    static std::string configText(const std::string& port, const std::string& library);
+    // The options of the simulator program that make the same flock.
+    static const char* simulatorOptions();
+
+private:
+    struct Engine;
+    std::unique_ptr<Engine> engine_;
+};
+
+}  // namespace host

@@ -1,0 +1,165 @@
+#include "DeviceRunner.h"
+
+#include <cstring>
+
+#include "SampleText.h"
+
+namespace host {
+
+static_assert(sizeof(std::atomic<std::int32_t>) == sizeof(std::int32_t) &&
+                  std::atomic<std::int32_t>::is_always_lock_free,
+              "the module reads the run flag as a plain 32-bit integer");
+
+DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorage& trackers, HostStorage& controllers)
+    : config_(config), index_(index), trackers_(trackers), controllers_(controllers)
+{
+    info_.name = config.name;
+}
+
+DeviceRunner::~DeviceRunner()
+{
+    if (initialised_ && !stopped_) {
+        stop();
+    }
+    if (device_ != nullptr && deleteDev_ != nullptr) {
+        deleteDev_(device_);
+    }
+}
+
+bool DeviceRunner::load(const ConfigFile& file, std::string& error)
+{
+    library_ = std::make_unique<ModuleLibrary>(config_.libraryPath);
+    if (!library_->loaded()) {
+        error = file.where(config_.line, "cannot load library \"" + config_.libraryPath + "\"");
+        return false;
+    }
+    createDev_ = library_->createDev();
+    deleteDev_ = library_->deleteDev();
+    if (createDev_ == nullptr || deleteDev_ == nullptr) {
+        error = file.where(config_.line, "library \"" + config_.libraryPath + "\" does not export createDev and deleteDev");
+        return false;
+    }
+    return true;
+}
+
+bool DeviceRunner::create(const LogSettings& log)
+{
+    log_ = log;
+    device_ = createDev_(config_.options->block(), &log_);
+    return device_ != nullptr;
+}
+
+bool DeviceRunner::init()
+{
+    initInfo_.trackerStorage = trackers_.storage();
+    initInfo_.controllerStorage = controllers_.storage();
+    initInfo_.runFlag = reinterpret_cast<std::int32_t*>(&runFlag_);
+    trackers_.mutex().lock();
+    const std::uint32_t trackersBefore = trackers_.count();
+    trackers_.mutex().unlock();
+    controllers_.mutex().lock();
+    const std::uint32_t controllersBefore = controllers_.count();
+    controllers_.mutex().unlock();
+
+    if (device_->init(&initInfo_) != 1) {
+        return false;
+    }
+    initialised_ = true;
+    trackers_.mutex().lock();
+    info_.firstTracker = trackersBefore + 1;
+    info_.trackerCount = trackers_.count() - trackersBefore;
+    trackers_.mutex().unlock();
+    controllers_.mutex().lock();
+    info_.controllerCount = controllers_.count() - controllersBefore;
+    info_.firstController = info_.controllerCount == 0 ? 0 : controllersBefore + 1;
+    controllers_.mutex().unlock();
+    return true;
+}
+
+bool DeviceRunner::configure()
+{
+    return device_->configure() != 0;
+}
+
+bool DeviceRunner::start()
+{
+    return device_->start();
+}
+
+bool DeviceRunner::stop()
+{
+    stopped_ = true;
+    return device_->stop();
+}
+
+void DeviceRunner::receive(SampleSink& sinks)
+{
+    std::uint32_t failures = 0;
+    while (runFlag_.load() != 0) {
+        UpdateMasks masks{};
+        if (device_->recvData(&masks, nullptr) != 1) {
+            if (runFlag_.load() == 0) {
+                break;
+            }
+            if (++failures == kFailureLimit) {
+                failed_ = true;
+                break;
+            }
+            continue;
+        }
+        failures = 0;
+        const std::uint32_t count = publish(masks);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            sinks.sample(pending_[i]);
+        }
+    }
+}
+
+std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
+{
+    std::uint32_t count = 0;
+    const std::uint32_t trackerMask = fromNetworkOrder(masks.trackerMask);
+    if (trackerMask != 0) {
+        trackers_.mutex().lock();
+        const std::uint32_t valid = trackers_.count();
+        for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
+            if ((trackerMask & (1u << (id - 1))) == 0) {
+                continue;
+            }
+            const TrackerData& entry = trackers_.trackers()[id - 1];
+            HostSample& sample = pending_[count++];
+            sample.seconds = fromNetworkOrder(entry.sampleSeconds);
+            sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
+            sample.device = index_;
+            sample.id = id;
+            sample.tracker = true;
+            for (int i = 0; i < 6; ++i) {
+                sample.pose[i] = static_cast<std::int32_t>(fromNetworkOrder(static_cast<std::uint32_t>(entry.pose[i])));
+            }
+        }
+        trackers_.mutex().unlock();
+    }
+    const std::uint32_t controllerMask = fromNetworkOrder(masks.controllerMask);
+    if (controllerMask != 0) {
+        controllers_.mutex().lock();
+        const std::uint32_t valid = controllers_.count();
+        for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
+            if ((controllerMask & (1u << (id - 1))) == 0) {
+                continue;
+            }
+            const ControllerData& entry = controllers_.controllers()[id - 1];
+            HostSample& sample = pending_[count++];
+            sample.seconds = fromNetworkOrder(entry.sampleSeconds);
+            sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
+            sample.device = index_;
+            sample.id = id;
+            sample.tracker = false;
+            sample.buttonCount = fromNetworkOrder(entry.buttonCount);
+            std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
+        }
+        controllers_.mutex().unlock();
+    }
+    return count;
+}
+
+}  // namespace host

@@ -1,0 +1,196 @@
+#include "HostRun.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "DeviceRunner.h"
+#include "HostStorage.h"
+#include "LineSink.h"
+#include "LiveTable.h"
+#include "SinkSet.h"
+#include "platform/HostPlatform.h"
+
+namespace host {
+
+namespace {
+
+std::atomic<bool> stopFlag{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// How often the main thread refreshes the outputs: 30 times a second.
+constexpr std::chrono::milliseconds kRefreshPeriod(33);
+
+void say(const std::string& text)
+{
+    std::cout.flush();
+    std::cerr << "vantrel-host: " << text << std::endl;
+}
+
+std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
+{
+    return "device \"" + device.name + "\" (" + file.fileName() + ":" + std::to_string(device.line) + ")";
+}
+
+}  // namespace
+
+HostRun::HostRun(ConfigFile& config, RunOptions options) : config_(config), options_(std::move(options)) {}
+
+void HostRun::requestStop()
+{
+    stopFlag.store(true);
+}
+
+bool HostRun::stopRequested()
+{
+    return stopFlag.load();
+}
+
+int HostRun::run()
+{
+    using Format = RunOptions::Format;
+    Format format = options_.format;
+    if (format == Format::Automatic) {
+        format = platform::isTerminal(stdout) ? Format::Table : Format::JsonLines;
+    }
+
+    // Outputs first: a file that cannot be written ends the run before any
+    // device is touched.
+    std::unique_ptr<SampleSink> screen;
+    if (format == Format::Table) {
+        platform::enableTerminalEscapes();
+        screen = std::make_unique<LiveTable>(stdout);
+    } else {
+        // Our lines alone on standard output; the module's log goes to
+        // standard error.
+        std::FILE* data = platform::takeStandardOutput();
+        const bool own = data != nullptr;
+        screen = std::make_unique<LineSink>(own ? data : stdout,
+                                            format == Format::Csv ? LineSink::Format::Csv : LineSink::Format::JsonLines,
+                                            own);
+    }
+    std::string recordPath = options_.record;
+    if (recordPath.empty() && !options_.plot.empty()) {
+        recordPath = options_.plot + ".jsonl";
+    }
+    std::unique_ptr<SampleSink> record;
+    if (!recordPath.empty()) {
+        std::FILE* file = std::fopen(recordPath.c_str(), "wb");
+        if (file == nullptr) {
+            say("cannot write \"" + recordPath + "\"");
+            return kExitUsage;
+        }
+        record = std::make_unique<LineSink>(file, LineSink::formatOf(recordPath), true);
+    }
+    SinkSet sinks;
+    sinks.add(screen.get());
+    if (record) {
+        sinks.add(record.get());
+    }
+    for (SampleSink* sink : extraSinks_) {
+        sinks.add(sink);
+    }
+
+    LogSettings log = defaultLogSettings("vantrel-host");
+    log.debugLevel = options_.debugLevel;
+    log.enabled = options_.quiet ? 0 : 1;
+    HostStorage trackers(HostStorage::Kind::Tracker, log);
+    HostStorage controllers(HostStorage::Kind::Controller, log);
+
+    std::vector<std::unique_ptr<DeviceRunner>> devices;
+    bool loaded = true;
+    for (DeviceConfig& device : config_.devices()) {
+        devices.push_back(std::make_unique<DeviceRunner>(device, static_cast<std::uint32_t>(devices.size()),
+                                                         trackers, controllers));
+        std::string error;
+        if (!devices.back()->load(config_, error)) {
+            say(error);
+            loaded = false;
+        }
+    }
+    if (!loaded) {
+        return kExitUsage;
+    }
+
+    // Each device's log lines carry its name.
+    for (auto& device : devices) {
+        LogSettings own = log;
+        std::snprintf(own.moduleName, sizeof own.moduleName, "%s", device->config().name.c_str());
+        if (!device->create(own)) {
+            say(deviceText(config_, device->config()) + ": createDev failed");
+            return kExitDevice;
+        }
+    }
+    // In the order of the file: the devices take their storage entries in
+    // that order.
+    const struct Step {
+        const char* name;
+        bool (DeviceRunner::*call)();
+    } steps[] = {{"init", &DeviceRunner::init}, {"configure", &DeviceRunner::configure}, {"start", &DeviceRunner::start}};
+    for (const Step& step : steps) {
+        for (auto& device : devices) {
+            if (!((*device).*step.call)()) {
+                std::cout.flush();
+                say(deviceText(config_, device->config()) + ": " + step.name + " failed");
+                return kExitDevice;
+            }
+        }
+    }
+
+    std::vector<DeviceInfo> infos;
+    for (auto& device : devices) {
+        infos.push_back(device->info());
+    }
+    sinks.begin(infos);
+
+    std::vector<std::thread> threads;
+    std::atomic<std::size_t> running{devices.size()};
+    for (auto& device : devices) {
+        DeviceRunner* runner = device.get();
+        threads.emplace_back([runner, &sinks, &running] {
+            runner->receive(sinks);
+            --running;
+        });
+    }
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point begin = Clock::now();
+    const auto deadline = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.duration));
+    while (!stopRequested() && running.load() != 0 && (options_.duration <= 0.0 || Clock::now() < deadline)) {
+        std::this_thread::sleep_for(kRefreshPeriod);
+        sinks.refresh();
+    }
+    for (auto& device : devices) {
+        device->requestStop();
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    int result = kExitOk;
+    for (auto& device : devices) {
+        if (device->failed()) {
+            say(deviceText(config_, device->config()) + ": recvData failed " +
+                std::to_string(DeviceRunner::kFailureLimit) + " times in a row");
+            result = kExitDevice;
+        }
+        device->stop();
+    }
+    devices.clear();
+    sinks.finish();
+
+    if (!options_.plot.empty()) {
+        const std::string command = "python3 \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";
+        if (std::system(command.c_str()) == 0) {
+            say("picture in " + options_.plot);
+        } else {
+            say("no picture: " + options_.plotScript + " needs python3 with matplotlib (the samples are in " +
+                recordPath + ")");
+        }
+    }
+    return result;
+}
+
+}  // namespace host

@@ -1,0 +1,41 @@
+#pragma once
+// Samples as lines of text on a stream: JSON lines or CSV (with its header
+// first). Standard output when it is not a terminal, and the record file.
+// Lines go into the stream's buffer; refresh writes them out, so a reader at
+// the other end of a pipe sees them within a refresh period.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "SampleSink.h"
+#include "SampleText.h"
+
+namespace host {
+
+class LineSink : public SampleSink {
+public:
+    enum class Format { JsonLines, Csv };
+
+    // ownsStream: the sink closes the stream when it finishes.
+    LineSink(std::FILE* stream, Format format, bool ownsStream);
+    ~LineSink() override;
+    LineSink(const LineSink&) = delete;
+    LineSink& operator=(const LineSink&) = delete;
+
+    void begin(const std::vector<DeviceInfo>& devices) override;
+    void sample(const HostSample& sample) override;
+    void refresh() override;
+    void finish() override;
+
+    // The format that a file name asks for: CSV for ".csv", else JSON lines.
+    static Format formatOf(const std::string& fileName);
+
+private:
+    std::FILE* stream_;
+    Format format_;
+    bool ownsStream_;
+    std::vector<std::string> names_;
+    char line_[kSampleTextSize];
+};
+
+}  // namespace host

@@ -1,0 +1,122 @@
+// vantrel-host: runs device libraries from a configuration file, shows their
+// samples live and writes them for other programs. See the README's "Host
+// program" section, or vantrel-host --help.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "ConfigFile.h"
+#include "DemoFlock.h"
+#include "HostRun.h"
+#include "platform/HostPlatform.h"
+
+namespace {
+
+void addRunOptions(CLI::App& command, host::RunOptions& options)
+{
+    static const std::map<std::string, host::RunOptions::Format> formats{
+        {"table", host::RunOptions::Format::Table},
+        {"jsonl", host::RunOptions::Format::JsonLines},
+        {"csv", host::RunOptions::Format::Csv}};
+    command.add_option("--format", options.format,
+                       "table: the live table; jsonl or csv: one line per changed sample "
+                       "(default: the table on a terminal, jsonl elsewhere)")
+        ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
+    command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
+    command.add_option("--record", options.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
+    command.add_option("--plot", options.plot, "at the end, draw the recorded samples into FILE.png (tools/plot.py)");
+    command.add_option("--debug", options.debugLevel,
+                       "the module's debug level: 1 the device, 3 the layers, 4 and up everything");
+    command.add_flag("--quiet", options.quiet, "the module writes no log lines");
+}
+
+std::string plotScript()
+{
+    const std::string installed = platform::programFolder() + "/plot.py";
+    return std::filesystem::exists(installed) ? installed : std::string(VANTREL_PLOT_SCRIPT);
+}
+
+int runFile(const std::string& path, host::RunOptions options)
+{
+    host::ConfigFile config;
+    if (!config.read(path)) {
+        for (const std::string& error : config.errors()) {
+            std::cerr << "vantrel-host: " << error << std::endl;
+        }
+        return host::kExitUsage;
+    }
+    host::HostRun run(config, std::move(options));
+    return run.run();
+}
+
+int runDemo(const std::string& port, host::RunOptions options, bool durationGiven)
+{
+    host::DemoFlock flock;
+    std::string line = port;
+    if (line.empty()) {
+        std::string error;
+        if (!flock.start(error)) {
+            std::cerr << "vantrel-host: " << error << std::endl;
+            return host::kExitUsage;
+        }
+        line = flock.portName();
+    }
+    const std::string path = platform::programFolder() + "/vantrel-demo.cfg";
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << host::DemoFlock::configText(line, VANTREL_MODULE_FILE);
+        if (!file) {
+            std::cerr << "vantrel-host: cannot write " << path << std::endl;
+            return host::kExitUsage;
+        }
+    }
+    std::cerr << "vantrel-host: demo configuration in " << path << std::endl;
+    if (!durationGiven) {
+        options.duration = 10.0;
+    }
+    return runFile(path, std::move(options));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"vantrel-host: runs tracker devices from a configuration file and shows or writes their samples"};
+    app.set_version_flag("--version", std::string("vantrel-host ") + VANTREL_VERSION);
+    app.require_subcommand(1);
+
+    host::RunOptions runOptions;
+    std::string file;
+    CLI::App* run = app.add_subcommand("run", "run the devices of a configuration file");
+    run->add_option("FILE", file, "the configuration file")->required();
+    addRunOptions(*run, runOptions);
+
+    host::RunOptions demoOptions;
+    std::string port;
+    CLI::App* demo = app.add_subcommand(
+        "demo", "run a simulated flock (two moving sensors, a mouse) for 10 seconds or --duration");
+    addRunOptions(*demo, demoOptions);
+    demo->add_option("--port", port,
+                     std::string("the port of a flock simulator that runs already (needed where none is built in; "
+                                 "flocksim ") +
+                         host::DemoFlock::simulatorOptions() + " --wine-com 7 makes COM7)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : host::kExitUsage;
+    }
+
+    platform::installStopHandler(&host::HostRun::requestStop);
+    if (run->parsed()) {
+        runOptions.plotScript = plotScript();
+        return runFile(file, std::move(runOptions));
+    }
+    demoOptions.plotScript = plotScript();
+    return runDemo(port, std::move(demoOptions), demo->get_option("--duration")->count() > 0);
+}
