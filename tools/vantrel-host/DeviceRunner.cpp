@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "SampleRecords.h"
 #include "SampleText.h"
 
 namespace host {
@@ -112,12 +113,27 @@ void DeviceRunner::receive(SampleSink& sinks)
         for (std::uint32_t i = 0; i < count; ++i) {
             sinks.sample(pending_[i]);
         }
+        if (haveTracker_ || haveController_) {
+            for (std::size_t i = 0; i < listenerCount_; ++i) {
+                listeners_[i]->record(index_, haveTracker_ ? &lastTracker_ : nullptr,
+                                      haveController_ ? &lastController_ : nullptr);
+            }
+        }
+    }
+}
+
+void DeviceRunner::addListener(RecordListener* listener)
+{
+    if (listenerCount_ < kMaxListeners) {
+        listeners_[listenerCount_++] = listener;
     }
 }
 
 std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
 {
     std::uint32_t count = 0;
+    haveTracker_ = false;
+    haveController_ = false;
     const std::uint32_t trackerMask = fromNetworkOrder(masks.trackerMask);
     if (trackerMask != 0) {
         trackers_.mutex().lock();
@@ -127,15 +143,11 @@ std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
                 continue;
             }
             const TrackerData& entry = trackers_.trackers()[id - 1];
-            HostSample& sample = pending_[count++];
-            sample.seconds = fromNetworkOrder(entry.sampleSeconds);
-            sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
-            sample.device = index_;
-            sample.id = id;
-            sample.tracker = true;
-            for (int i = 0; i < 6; ++i) {
-                sample.pose[i] = static_cast<std::int32_t>(fromNetworkOrder(static_cast<std::uint32_t>(entry.pose[i])));
+            if (!haveTracker_ && listenerCount_ != 0) {
+                lastTracker_ = entry;
+                haveTracker_ = true;
             }
+            trackerSample(entry, index_, id, pending_[count++]);
         }
         trackers_.mutex().unlock();
     }
@@ -148,14 +160,11 @@ std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
                 continue;
             }
             const ControllerData& entry = controllers_.controllers()[id - 1];
-            HostSample& sample = pending_[count++];
-            sample.seconds = fromNetworkOrder(entry.sampleSeconds);
-            sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
-            sample.device = index_;
-            sample.id = id;
-            sample.tracker = false;
-            sample.buttonCount = fromNetworkOrder(entry.buttonCount);
-            std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
+            if (!haveController_ && listenerCount_ != 0) {
+                lastController_ = entry;
+                haveController_ = true;
+            }
+            controllerSample(entry, index_, id, pending_[count++]);
         }
         controllers_.mutex().unlock();
     }

@@ -12,11 +12,13 @@
 #include "ConfigFile.h"
 #include "DemoFlock.h"
 #include "HostRun.h"
+#include "WatchRun.h"
 #include "platform/HostPlatform.h"
 
 namespace {
 
-void addRunOptions(CLI::App& command, host::RunOptions& options)
+// The outputs, which run, demo and watch have alike.
+void addOutputOptions(CLI::App& command, host::RunOptions& options)
 {
     static const std::map<std::string, host::RunOptions::Format> formats{
         {"table", host::RunOptions::Format::Table},
@@ -28,10 +30,21 @@ void addRunOptions(CLI::App& command, host::RunOptions& options)
         ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
     command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
     command.add_option("--record", options.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
+}
+
+void addRunOptions(CLI::App& command, host::RunOptions& options)
+{
+    addOutputOptions(command, options);
     command.add_option("--plot", options.plot, "at the end, draw the recorded samples into FILE.png (tools/plot.py)");
     command.add_option("--debug", options.debugLevel,
                        "the module's debug level: 1 the device, 3 the layers, 4 and up everything");
     command.add_flag("--quiet", options.quiet, "the module writes no log lines");
+    command.add_option("--shm", options.shm,
+                       "keep the storages in shared memory of this NAME (vantrel-host watch NAME reads them)");
+    command.add_option("--osc", options.osc,
+                       "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
+    command.add_option("--osc-ttl", options.oscHops, "hops that multicast OSC datagrams may take")
+        ->check(CLI::Range(1, 255));
 }
 
 std::string plotScript()
@@ -105,6 +118,13 @@ int main(int argc, char** argv)
                                  "flocksim ") +
                          host::DemoFlock::simulatorOptions() + " --wine-com 7 makes COM7)");
 
+    host::RunOptions watchOptions;
+    std::string shmName;
+    CLI::App* watch = app.add_subcommand(
+        "watch", "show the samples of a host that runs with --shm NAME, as run shows them, until that host ends");
+    watch->add_option("NAME", shmName, "the name given to --shm")->required();
+    addOutputOptions(*watch, watchOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -113,6 +133,9 @@ int main(int argc, char** argv)
     }
 
     platform::installStopHandler(&host::HostRun::requestStop);
+    if (watch->parsed()) {
+        return host::watchStorages(shmName, watchOptions);
+    }
     if (run->parsed()) {
         runOptions.plotScript = plotScript();
         return runFile(file, std::move(runOptions));

@@ -1,0 +1,32 @@
+#include "SampleRecords.h"
+
+#include <cstring>
+
+#include "SampleText.h"
+
+namespace host {
+
+void trackerSample(const TrackerData& entry, std::uint32_t device, std::uint32_t id, HostSample& sample)
+{
+    sample.seconds = fromNetworkOrder(entry.sampleSeconds);
+    sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
+    sample.device = device;
+    sample.id = id;
+    sample.tracker = true;
+    for (int i = 0; i < 6; ++i) {
+        sample.pose[i] = static_cast<std::int32_t>(fromNetworkOrder(static_cast<std::uint32_t>(entry.pose[i])));
+    }
+}
+
+void controllerSample(const ControllerData& entry, std::uint32_t device, std::uint32_t id, HostSample& sample)
+{
+    sample.seconds = fromNetworkOrder(entry.sampleSeconds);
+    sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
+    sample.device = device;
+    sample.id = id;
+    sample.tracker = false;
+    sample.buttonCount = fromNetworkOrder(entry.buttonCount);
+    std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
+}
+
+}  // namespace host
