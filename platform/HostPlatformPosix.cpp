@@ -56,6 +56,8 @@ void installStopHandler(void (*onStop)())
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(signal, &action, nullptr);
     }
+    // A closed pipe shows as a failed write, which stops the run in order.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool isTerminal(std::FILE* stream)

@@ -31,12 +31,20 @@ BOOL WINAPI onConsoleControl(DWORD event)
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
         if (stopCallback != nullptr) {
             stopCallback();
         }
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The system ends the process when the handler returns: keep it
+        // waiting (up to its own time limit) while the main thread stops the
+        // devices and leaves.
+        if (stopCallback != nullptr) {
+            stopCallback();
+        }
+        ::Sleep(INFINITE);
         return TRUE;
     default:
         return FALSE;

@@ -19,6 +19,10 @@
 #include "kit/DeviceHost.h"
 #include "kit/FlockPartner.h"
 #include "kit/StdoutCapture.h"
+#include "kit/TempFile.h"
+#include "vantrel-host/LineSink.h"
+#include "vantrel-host/LiveTable.h"
+#include "vantrel-host/SinkSet.h"
 
 namespace {
 
@@ -237,6 +241,54 @@ TEST(Allocation, NonePerPublishedRecord)
     EXPECT_EQ(records, kRecords + 1);
     EXPECT_EQ(osc.sent() + osc.dropped(), static_cast<std::uint64_t>(kRecords + 1));
     EXPECT_EQ(osc.failed(), 0u);
+}
+
+// The host program's outputs take a sample without allocating: JSON lines,
+// CSV and the live table, behind the lock of the set.
+TEST(Allocation, NonePerSampleOnTheHostsOutputs)
+{
+    kit::TempFile jsonFile(""), csvFile(""), tableFile("");
+    host::LineSink json(std::fopen(jsonFile.path().c_str(), "wb"), host::LineSink::Format::JsonLines, true);
+    host::LineSink csv(std::fopen(csvFile.path().c_str(), "wb"), host::LineSink::Format::Csv, true);
+    host::LiveTable table(std::fopen(tableFile.path().c_str(), "wb"));
+    host::SinkSet sinks;
+    for (host::SampleSink* sink : std::initializer_list<host::SampleSink*>{&json, &csv, &table}) {
+        sinks.add(sink);
+    }
+    host::DeviceInfo device;
+    device.name = "a device with a name longer than any short-string buffer";
+    device.firstTracker = 1;
+    device.trackerCount = 2;
+    device.firstController = 1;
+    device.controllerCount = 1;
+    sinks.begin({device});
+
+    host::HostSample tracker;
+    tracker.id = 2;
+    tracker.pose[0] = -1234567;
+    host::HostSample controller;
+    controller.tracker = false;
+    controller.id = 1;
+    controller.buttonCount = 3;
+    controller.buttonBits[0] = 0x5;
+    counting = true;
+    for (int i = 0; i < 200; ++i) {
+        tracker.pose[3] = i * 1000;
+        sinks.sample(tracker);
+        sinks.sample(controller);
+    }
+    counting = false;
+    EXPECT_EQ(allocations, 0u);
+    sinks.finish();
+    // The samples did reach the files.
+    std::FILE* written = std::fopen(csvFile.path().c_str(), "rb");
+    ASSERT_NE(written, nullptr);
+    int lines = 0;
+    for (int c = std::fgetc(written); c != EOF; c = std::fgetc(written)) {
+        lines += c == '\n' ? 1 : 0;
+    }
+    std::fclose(written);
+    EXPECT_EQ(lines, 401);
 }
 
 }  // namespace

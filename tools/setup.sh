@@ -1,19 +1,31 @@
 #!/bin/bash
 # One-time set-up of a fresh Debian 12 machine (as root): compilers, test
-# libraries, the MinGW-w64 cross compiler and Wine with a ready prefix.
+# libraries, the host program's libraries, the MinGW-w64 cross compiler and
+# Wine with a ready prefix. "setup.sh native" sets up the native build only
+# (no cross compiler, no Wine): what the demo needs. Both can run again.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+native_packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libcli11-dev nlohmann-json3-dev python3-matplotlib pkg-config liblo-dev)
+
+if [ "${1:-}" = native ]; then
+    # Nothing to do (and no root needed) when everything is there.
+    if ! dpkg -s "${native_packages[@]}" >/dev/null 2>&1; then
+        apt-get update -q
+        apt-get install -y -q --no-install-recommends "${native_packages[@]}"
+    fi
+    echo "set-up done (native)"
+    exit 0
+fi
+
 dpkg --add-architecture i386
 apt-get update -q
-apt-get install -y -q --no-install-recommends \
-    build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev \
+apt-get install -y -q --no-install-recommends "${native_packages[@]}" \
     g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686 \
-    libcli11-dev nlohmann-json3-dev python3-matplotlib
-# OSC publication of the host program (liblo) and a real OSC client for its tests.
-apt-get install -y -q --no-install-recommends pkg-config liblo-dev liblo-tools
+    liblo-tools
 
 # Wine's 32-bit loader is a 32-bit Linux program. Where the kernel cannot run
 # those (no IA-32 emulation), let qemu run it.

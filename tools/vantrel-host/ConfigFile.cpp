@@ -126,7 +126,7 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
             errors_.push_back(where(number, "more than 64 arguments on the device line"));
         }
         for (const DeviceConfig& other : devices_) {
-            if (other.name == device.name) {
+            if (!other.library.empty() && other.name == device.name) {
                 errors_.push_back(where(number, "a second device named \"" + device.name + "\" (the first is at line " +
                                                     std::to_string(other.line) + ")"));
             }

@@ -129,45 +129,49 @@ void DeviceRunner::addListener(RecordListener* listener)
     }
 }
 
+namespace {
+
+// Calls visit with every output ID whose bit is set in a mask (host order)
+// and that the storage holds, under the storage's mutex.
+template <typename Visit>
+void forEachMarked(std::uint32_t mask, HostStorage& storage, Visit visit)
+{
+    if (mask == 0) {
+        return;
+    }
+    storage.mutex().lock();
+    const std::uint32_t valid = storage.count();
+    for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
+        if ((mask & (1u << (id - 1))) != 0) {
+            visit(id);
+        }
+    }
+    storage.mutex().unlock();
+}
+
+}  // namespace
+
 std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
 {
     std::uint32_t count = 0;
     haveTracker_ = false;
     haveController_ = false;
-    const std::uint32_t trackerMask = fromNetworkOrder(masks.trackerMask);
-    if (trackerMask != 0) {
-        trackers_.mutex().lock();
-        const std::uint32_t valid = trackers_.count();
-        for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
-            if ((trackerMask & (1u << (id - 1))) == 0) {
-                continue;
-            }
-            const TrackerData& entry = trackers_.trackers()[id - 1];
-            if (!haveTracker_ && listenerCount_ != 0) {
-                lastTracker_ = entry;
-                haveTracker_ = true;
-            }
-            trackerSample(entry, index_, id, pending_[count++]);
+    forEachMarked(fromNetworkOrder(masks.trackerMask), trackers_, [&](std::uint32_t id) {
+        const TrackerData& entry = trackers_.trackers()[id - 1];
+        if (!haveTracker_ && listenerCount_ != 0) {
+            lastTracker_ = entry;
+            haveTracker_ = true;
         }
-        trackers_.mutex().unlock();
-    }
-    const std::uint32_t controllerMask = fromNetworkOrder(masks.controllerMask);
-    if (controllerMask != 0) {
-        controllers_.mutex().lock();
-        const std::uint32_t valid = controllers_.count();
-        for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
-            if ((controllerMask & (1u << (id - 1))) == 0) {
-                continue;
-            }
-            const ControllerData& entry = controllers_.controllers()[id - 1];
-            if (!haveController_ && listenerCount_ != 0) {
-                lastController_ = entry;
-                haveController_ = true;
-            }
-            controllerSample(entry, index_, id, pending_[count++]);
+        trackerSample(entry, index_, id, pending_[count++]);
+    });
+    forEachMarked(fromNetworkOrder(masks.controllerMask), controllers_, [&](std::uint32_t id) {
+        const ControllerData& entry = controllers_.controllers()[id - 1];
+        if (!haveController_ && listenerCount_ != 0) {
+            lastController_ = entry;
+            haveController_ = true;
         }
-        controllers_.mutex().unlock();
-    }
+        controllerSample(entry, index_, id, pending_[count++]);
+    });
     return count;
 }
 

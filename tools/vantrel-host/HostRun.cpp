@@ -116,6 +116,11 @@ int HostRun::run()
     } steps[] = {{"init", &DeviceRunner::init}, {"configure", &DeviceRunner::configure}, {"start", &DeviceRunner::start}};
     for (const Step& step : steps) {
         for (auto& device : devices) {
+            if (stopRequested()) {
+                // Stopped before streaming: the devices are stopped and
+                // deleted on the way out.
+                return kExitOk;
+            }
             if (!((*device).*step.call)()) {
                 std::cout.flush();
                 say(deviceText(config_, device->config()) + ": " + step.name + " failed");
@@ -144,9 +149,14 @@ int HostRun::run()
     using Clock = std::chrono::steady_clock;
     const Clock::time_point begin = Clock::now();
     const auto deadline = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.duration));
+    bool outputBroken = false;
     while (!stopRequested() && running.load() != 0 && (options_.duration <= 0.0 || Clock::now() < deadline)) {
         std::this_thread::sleep_for(kRefreshPeriod);
         sinks.refresh();
+        if (sinks.broken()) {
+            outputBroken = true;
+            break;
+        }
     }
     for (auto& device : devices) {
         device->requestStop();
@@ -155,6 +165,10 @@ int HostRun::run()
         thread.join();
     }
     int result = kExitOk;
+    if (outputBroken) {
+        say("an output cannot be written any more: stopping");
+        result = kExitUsage;
+    }
     for (auto& device : devices) {
         if (device->failed()) {
             say(deviceText(config_, device->config()) + ": recvData failed " +
@@ -168,11 +182,11 @@ int HostRun::run()
     sinks.finish();
 
     if (!options_.plot.empty()) {
-        const std::string command = "python3 \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";
+        const std::string command = "\"" + options_.python + "\" \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";
         if (std::system(command.c_str()) == 0) {
             say("picture in " + options_.plot);
         } else {
-            say("no picture: " + options_.plotScript + " needs python3 with matplotlib (the samples are in " +
+            say("no picture: " + options_.plotScript + " needs \"" + options_.python + "\" with matplotlib (the samples are in " +
                 recordPath + ")");
         }
     }

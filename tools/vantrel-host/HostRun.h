@@ -19,6 +19,7 @@ struct RunOptions {
     std::string record;                 // file for the samples' lines while the table shows
     std::string plot;                   // picture made from the record at the end
     std::string plotScript;             // the program that makes it
+    std::string python = "python3";     // the interpreter that runs it
     std::int32_t debugLevel = 0;        // the logger's debug level
     bool quiet = false;                 // the module writes nothing
     std::string shm;                    // the storages in shared memory of this name

@@ -35,8 +35,8 @@ void LineSink::sample(const HostSample& sample)
 
 void LineSink::refresh()
 {
-    if (stream_ != nullptr) {
-        std::fflush(stream_);
+    if (stream_ != nullptr && (std::fflush(stream_) != 0 || std::ferror(stream_) != 0)) {
+        broken_ = true;
     }
 }
 

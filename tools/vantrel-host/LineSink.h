@@ -26,6 +26,7 @@ public:
     void sample(const HostSample& sample) override;
     void refresh() override;
     void finish() override;
+    bool broken() const override { return broken_; }
 
     // The format that a file name asks for: CSV for ".csv", else JSON lines.
     static Format formatOf(const std::string& fileName);
@@ -34,6 +35,7 @@ private:
     std::FILE* stream_;
     Format format_;
     bool ownsStream_;
+    bool broken_ = false;
     std::vector<std::string> names_;
     char line_[kSampleTextSize];
 };

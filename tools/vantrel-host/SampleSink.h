@@ -41,6 +41,9 @@ public:
     virtual void sample(const HostSample& sample) = 0;
     virtual void refresh() {}
     virtual void finish() {}
+    // True once the output cannot take more (a closed pipe, a full disk):
+    // the run then stops.
+    virtual bool broken() const { return false; }
 };
 
 }  // namespace host

@@ -27,19 +27,25 @@ std::size_t put(char (&out)[kSampleTextSize], std::size_t at, const char* text)
     return put(out, at, text, std::strlen(text));
 }
 
+// The part of a snprintf result that is in its buffer.
+std::size_t printed(int length, std::size_t size)
+{
+    return length < 0 ? 0 : static_cast<std::size_t>(length) < size ? static_cast<std::size_t>(length) : size - 1;
+}
+
 std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, const HostSample& sample)
 {
     char text[32];
     const int length = std::snprintf(text, sizeof text, "%lu.%06lu", static_cast<unsigned long>(sample.seconds),
                                      static_cast<unsigned long>(sample.microseconds % 1000000u));
-    return put(out, at, text, static_cast<std::size_t>(length));
+    return put(out, at, text, printed(length, sizeof text));
 }
 
 std::size_t putNumber(char (&out)[kSampleTextSize], std::size_t at, std::uint32_t value)
 {
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value));
-    return put(out, at, text, static_cast<std::size_t>(length));
+    return put(out, at, text, printed(length, sizeof text));
 }
 
 std::size_t putFixed(char (&out)[kSampleTextSize], std::size_t at, std::int32_t value)
@@ -68,7 +74,7 @@ std::size_t formatFixed(char* out, std::int32_t value)
     const int length = std::snprintf(out, 24, "%s%llu.%05llu", wide < 0 ? "-" : "",
                                      static_cast<unsigned long long>(magnitude / 100000u),
                                      static_cast<unsigned long long>(magnitude % 100000u));
-    return static_cast<std::size_t>(length);
+    return printed(length, 24);
 }
 
 std::string jsonDeviceName(const std::string& name)

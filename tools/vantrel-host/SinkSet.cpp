@@ -34,4 +34,15 @@ void SinkSet::finish()
     }
 }
 
+bool SinkSet::broken() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const SampleSink* sink : sinks_) {
+        if (sink->broken()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace host

@@ -18,9 +18,10 @@ public:
     void sample(const HostSample& sample) override;
     void refresh() override;
     void finish() override;
+    bool broken() const override;
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::vector<SampleSink*> sinks_;
 };
 

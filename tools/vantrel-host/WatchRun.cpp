@@ -105,6 +105,11 @@ int watchStorages(const std::string& name, const RunOptions& options)
         if (Clock::now() - refreshed >= kRefreshPeriod) {
             sinks.refresh();
             refreshed = Clock::now();
+            if (sinks.broken()) {
+                say("an output cannot be written any more: stopping");
+                result = kExitUsage;
+                break;
+            }
         }
         std::this_thread::sleep_for(kPollPeriod);
     }

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -17,24 +16,22 @@
 
 namespace {
 
-// The outputs, which run, demo and watch have alike.
-void addOutputOptions(CLI::App& command, host::RunOptions& options)
+// The outputs, which run, demo and watch have alike; the format's name is
+// turned into RunOptions::format after parsing (formatOf).
+void addOutputOptions(CLI::App& command, host::RunOptions& options, std::string& format)
 {
-    static const std::map<std::string, host::RunOptions::Format> formats{
-        {"table", host::RunOptions::Format::Table},
-        {"jsonl", host::RunOptions::Format::JsonLines},
-        {"csv", host::RunOptions::Format::Csv}};
-    command.add_option("--format", options.format,
+    command.add_option("--format", format,
                        "table: the live table; jsonl or csv: one line per changed sample "
                        "(default: the table on a terminal, jsonl elsewhere)")
-        ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
+        ->check(CLI::IsMember({"table", "jsonl", "csv"}));
     command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
     command.add_option("--record", options.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
 }
 
-void addRunOptions(CLI::App& command, host::RunOptions& options)
+// The options of run and demo.
+void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& format)
 {
-    addOutputOptions(command, options);
+    addOutputOptions(command, options, format);
     command.add_option("--plot", options.plot, "at the end, draw the recorded samples into FILE.png (tools/plot.py)");
     command.add_option("--debug", options.debugLevel,
                        "the module's debug level: 1 the device, 3 the layers, 4 and up everything");
@@ -47,10 +44,35 @@ void addRunOptions(CLI::App& command, host::RunOptions& options)
         ->check(CLI::Range(1, 255));
 }
 
+host::RunOptions::Format formatOf(const std::string& name)
+{
+    if (name == "table") {
+        return host::RunOptions::Format::Table;
+    }
+    if (name == "jsonl") {
+        return host::RunOptions::Format::JsonLines;
+    }
+    if (name == "csv") {
+        return host::RunOptions::Format::Csv;
+    }
+    return host::RunOptions::Format::Automatic;
+}
+
 std::string plotScript()
 {
     const std::string installed = platform::programFolder() + "/plot.py";
     return std::filesystem::exists(installed) ? installed : std::string(VANTREL_PLOT_SCRIPT);
+}
+
+// The system's Python, which has the system's matplotlib, before whatever
+// else the search path offers.
+std::string python()
+{
+#if defined(_WIN32)
+    return "python";
+#else
+    return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+#endif
 }
 
 int runFile(const std::string& path, host::RunOptions options)
@@ -104,15 +126,17 @@ int main(int argc, char** argv)
 
     host::RunOptions runOptions;
     std::string file;
+    std::string runFormat;
     CLI::App* run = app.add_subcommand("run", "run the devices of a configuration file");
     run->add_option("FILE", file, "the configuration file")->required();
-    addRunOptions(*run, runOptions);
+    addRunOptions(*run, runOptions, runFormat);
 
     host::RunOptions demoOptions;
     std::string port;
+    std::string demoFormat;
     CLI::App* demo = app.add_subcommand(
         "demo", "run a simulated flock (two moving sensors, a mouse) for 10 seconds or --duration");
-    addRunOptions(*demo, demoOptions);
+    addRunOptions(*demo, demoOptions, demoFormat);
     demo->add_option("--port", port,
                      std::string("the port of a flock simulator that runs already (needed where none is built in; "
                                  "flocksim ") +
@@ -120,10 +144,11 @@ int main(int argc, char** argv)
 
     host::RunOptions watchOptions;
     std::string shmName;
+    std::string watchFormat;
     CLI::App* watch = app.add_subcommand(
         "watch", "show the samples of a host that runs with --shm NAME, as run shows them, until that host ends");
     watch->add_option("NAME", shmName, "the name given to --shm")->required();
-    addOutputOptions(*watch, watchOptions);
+    addOutputOptions(*watch, watchOptions, watchFormat);
 
     try {
         app.parse(argc, argv);
@@ -134,12 +159,17 @@ int main(int argc, char** argv)
 
     platform::installStopHandler(&host::HostRun::requestStop);
     if (watch->parsed()) {
+        watchOptions.format = formatOf(watchFormat);
         return host::watchStorages(shmName, watchOptions);
     }
     if (run->parsed()) {
         runOptions.plotScript = plotScript();
+        runOptions.python = python();
+        runOptions.format = formatOf(runFormat);
         return runFile(file, std::move(runOptions));
     }
     demoOptions.plotScript = plotScript();
+    demoOptions.python = python();
+    demoOptions.format = formatOf(demoFormat);
     return runDemo(port, std::move(demoOptions), demo->get_option("--duration")->count() > 0);
 }

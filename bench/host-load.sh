@@ -1,0 +1,45 @@
+#!/bin/bash
+# CPU of vantrel-host while one device of 32 units (an ERC and 32 sensors,
+# super addressing) streams 823 records per second in total from the flock
+# simulator, every record a moving pose. Measures user + system CPU of the
+# whole host process over the streaming part only (from /proc), and the
+# records per second it wrote.
+#
+# Usage: bash bench/host-load.sh [seconds] [preset]   (build the preset first)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+bin=build/${2:-default}/bin
+work=$(mktemp -d)
+trap 'kill $host $sim 2>/dev/null || true; rm -rf "$work"' EXIT
+host=0
+
+"$bin/flocksim" --units 33 --addressing 126 --rate "$(awk 'BEGIN { print 823 / 32 }')" --motion circle \
+    --ready-file "$work/ready" >/dev/null 2>&1 &
+sim=$!
+until [ -s "$work/ready" ]; do sleep 0.1; done
+cat >"$work/load.cfg" <<CONFIG
+device load "$PWD/$bin/libvantrel.so" 32
+  port $(cat "$work/ready")
+  addressingmode super
+CONFIG
+
+"$bin/vantrel-host" run "$work/load.cfg" --format jsonl >"$work/samples.jsonl" 2>"$work/log" &
+host=$!
+# Streaming has begun when samples arrive; give it two more seconds to settle.
+until [ -s "$work/samples.jsonl" ]; do sleep 0.2; done
+sleep 2
+
+ticks() { awk '{ print $14 + $15 }' "/proc/$host/stat"; }
+hz=$(getconf CLK_TCK)
+before=$(ticks); lines_before=$(wc -l <"$work/samples.jsonl"); start=$(date +%s.%N)
+sleep "$seconds"
+after=$(ticks); lines_after=$(wc -l <"$work/samples.jsonl"); end=$(date +%s.%N)
+kill -TERM $host
+wait $host
+status=$?
+
+awk -v s="$seconds" -v l=$((lines_after - lines_before)) -v t=$((after - before)) -v hz="$hz" \
+    -v start="$start" -v end="$end" -v status="$status" 'BEGIN {
+        printf "%s s of streaming: %.0f records/s written, host CPU %.2f %% of one core", s, l / (end - start), 100 * t / hz / (end - start)
+        printf " (user + system, %d ticks of 1/%d s); exit status %d\n", t, hz, status }'

@@ -1,0 +1,93 @@
+// The host program's configuration file: the ConfigBlocks it builds and the
+// file lines it names when a device's block would break the module's rules.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "vantrel-host/ConfigFile.h"
+
+namespace {
+
+std::string repeated(const std::string& line, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += line;
+    }
+    return text;
+}
+
+TEST(HostConfig, DeviceBlocksKeepTheFilesLineNumbersAndWords)
+{
+    host::ConfigFile file;
+    ASSERT_TRUE(file.parse("# two flocks\n"
+                           "\n"
+                           "device left libvantrel.so 2   # two units\n"
+                           "  port /dev/pts/7\n"
+                           "  Hemisphere -z\n"
+                           "device \"right hand\" /opt/lib/libvantrel.so\n"
+                           "\tport \"COM 3 #1\" \r\n",
+                           "lab/flocks.cfg"))
+        << file.errors().front();
+    ASSERT_EQ(file.devices().size(), 2u);
+
+    const host::DeviceConfig& left = file.devices()[0];
+    EXPECT_EQ(left.name, "left");
+    EXPECT_EQ(left.libraryPath, "lab/libvantrel.so");
+    const ConfigBlock& first = *left.options->block();
+    EXPECT_EQ(first.lineNumber, 3u);
+    EXPECT_STREQ(first.deviceName, "left");
+    ASSERT_EQ(first.argCount, 1u);
+    EXPECT_STREQ(first.args[0], "2");
+    ASSERT_EQ(first.lineCount, 2u);
+    EXPECT_EQ(first.lines[0].lineNumber, 4u);
+    EXPECT_STREQ(first.lines[0].keyword, "port");
+    EXPECT_STREQ(first.lines[0].args[0], "/dev/pts/7");
+    EXPECT_EQ(first.lines[1].lineNumber, 5u);
+    EXPECT_STREQ(first.lines[1].keyword, "Hemisphere");
+    EXPECT_EQ(first.lines[1].consumed, 0);
+
+    const host::DeviceConfig& right = file.devices()[1];
+    EXPECT_EQ(right.libraryPath, "/opt/lib/libvantrel.so");
+    const ConfigBlock& second = *right.options->block();
+    EXPECT_EQ(second.lineNumber, 6u);
+    EXPECT_STREQ(second.deviceName, "right hand");
+    EXPECT_EQ(second.argCount, 0u);
+    ASSERT_EQ(second.lineCount, 1u);
+    EXPECT_EQ(second.lines[0].lineNumber, 7u);
+    ASSERT_EQ(second.lines[0].argCount, 1u);
+    EXPECT_STREQ(second.lines[0].args[0], "COM 3 #1");
+}
+
+TEST(HostConfig, EveryBrokenRuleIsNamedWithFileAndLine)
+{
+    host::ConfigFile file;
+    const std::string text = "baud 9600\n"                                        // 1: before any device
+                              "device a libvantrel.so 2\n"                         // 2
+                              + repeated("  filter on\n", 32) +                    // 3..34: 32 lines, allowed
+                              "  sync off\n"                                       // 35: the 33rd
+                              "  sync on\n"                                        // 36: said once per device
+                              "device b libvantrel.so\n"                           // 37
+                              "  port " + repeated("x ", 65) + "\n"                // 38: 65 arguments
+                              "  port " + repeated("x ", 64) + "\n"                // 39: 64, allowed
+                              "  port \"COM1\n"                                    // 40: open quote
+                              "device c\n"                                         // 41: no library
+                              "device b other.so\n";                               // 42: name taken
+    EXPECT_FALSE(file.parse(text, "f.cfg"));
+    const std::vector<std::string> expected{
+        "f.cfg:1: option \"baud\" before the first device line",
+        "f.cfg:35: more than 32 option lines for device \"a\"",
+        "f.cfg:38: more than 64 arguments for option \"port\"",
+        "f.cfg:40: unterminated quote",
+        "f.cfg:41: a device line needs a name and a library: device NAME LIBRARY [ARGUMENT...]",
+        "f.cfg:42: a second device named \"b\" (the first is at line 37)",
+    };
+    EXPECT_EQ(file.errors(), expected);
+    EXPECT_EQ(file.devices()[0].options->block()->lineCount, 32u);
+    EXPECT_EQ(file.devices()[1].options->block()->lineCount, 1u);
+
+    EXPECT_FALSE(file.parse("# nothing here\n", "empty.cfg"));
+    EXPECT_EQ(file.errors(), std::vector<std::string>{"empty.cfg: no device line (device NAME LIBRARY [ARGUMENT...])"});
+}
+
+}  // namespace

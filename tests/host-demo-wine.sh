@@ -1,0 +1,47 @@
+#!/bin/bash
+# The Windows host program's demo under Wine, once: the native flock
+# simulator serves a COM port of the Wine prefix with the demo's flock, and
+# vantrel-host.exe demo --port runs vantrel.dll against it and writes JSON
+# lines. Passes when both trackers and the mouse show up and the sensors move.
+#
+# Usage: host-demo-wine.sh VANTREL_HOST_EXE FLOCKSIM
+set -euo pipefail
+host=$1
+flocksim=$2
+work=$(mktemp -d)
+sim=0
+cleanup() {
+    [ "$sim" = 0 ] || kill "$sim" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The flock of vantrel-host demo (see "vantrel-host demo --help").
+"$flocksim" --units 3 --mice 2 --motion circle --buttons 0x00:100,0x10:50,0x30:50,0x70:50 \
+    --wine-com auto --ready-file "$work/ready" >"$work/flocksim.out" 2>"$work/flocksim.err" &
+sim=$!
+for _ in $(seq 300); do
+    [ -s "$work/ready" ] && break
+    sleep 0.1
+done
+[ -s "$work/ready" ] || { echo "flocksim did not get ready:"; cat "$work/flocksim.err"; exit 1; }
+port=$(cat "$work/ready")
+
+status=0
+wine "$host" demo --port "$port" --duration 4 --format jsonl >"$work/out" 2>"$work/err" || status=$?
+echo "vantrel-host.exe demo --port $port: exit status $status, $(wc -l <"$work/out") lines"
+if [ "$status" != 0 ]; then
+    cat "$work/err"
+    exit 1
+fi
+head -3 "$work/out"
+fail=0
+for want in '"tracker":1,' '"tracker":2,' '"controller":1,"buttons":\[[01],[01],[01]\]'; do
+    grep -q "$want" "$work/out" || { echo "no line with $want"; fail=1; }
+done
+# The sensors go round: tracker 1 takes many positions.
+positions=$(grep '"tracker":1,' "$work/out" | sed 's/.*"x":\([^,]*\),"y":\([^,]*\),.*/\1 \2/' | sort -u | wc -l)
+echo "tracker 1 took $positions positions"
+[ "$positions" -ge 50 ] || fail=1
+exit $fail
