@@ -1,5 +1,6 @@
 #include "SharedStorages.h"
 
+#include <atomic>
 #include <cstring>
 #include <iostream>
 
@@ -60,7 +61,6 @@ bool SharedStorages::create(const std::string& name, CLogH* log, std::string& er
     journal_ = reinterpret_cast<SharedJournalSlot*>(block + kSharedJournalOffset);
 
     SharedStoragesHeader& header = *header_;
-    std::memcpy(header.magic, kSharedStoragesMagic, sizeof header.magic);
     header.version = kSharedStoragesVersion;
     header.headerSize = sizeof(SharedStoragesHeader);
     header.blockSize = kSharedBlockSize;
@@ -85,6 +85,11 @@ bool SharedStorages::create(const std::string& name, CLogH* log, std::string& er
         header_ = nullptr;
         return false;
     }
+
+    // The magic last: a reader that finds it finds the header and the mutex
+    // ready.
+    std::atomic_thread_fence(std::memory_order_release);
+    std::memcpy(header.magic, kSharedStoragesMagic, sizeof header.magic);
 
     mutexObject_.mutexHandle = mutex_;
     mutexObject_.log = log;

@@ -1,5 +1,6 @@
 #include "SharedStoragesReader.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/Platform.h"
@@ -12,12 +13,25 @@ SharedStoragesReader::~SharedStoragesReader()
 
 bool SharedStoragesReader::attach(const std::string& name, std::string& error)
 {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const Attach result = tryAttach(name, error);
+        if (result != Attach::NotReady) {
+            return result == Attach::Done;
+        }
+        platform::closeSharedMemory(memory_);
+        platform::sleepMs(20);
+    }
+    return false;
+}
+
+SharedStoragesReader::Attach SharedStoragesReader::tryAttach(const std::string& name, std::string& error)
+{
     std::uint32_t code = 0;
     if (!platform::openSharedMemory(name.c_str(), kSharedMutexOffset, platform::sharedMutexSize(), memory_, code)) {
         char text[256];
         platform::systemErrorText(code, text, sizeof text);
         error = "cannot open shared storages \"" + name + "\": " + text;
-        return false;
+        return Attach::NotReady;  // perhaps not there yet, or not grown to its size yet
     }
     const auto* block = static_cast<const unsigned char*>(memory_.address);
     header_ = reinterpret_cast<const SharedStoragesHeader*>(block + kSharedHeaderOffset);
@@ -25,14 +39,15 @@ bool SharedStoragesReader::attach(const std::string& name, std::string& error)
     if (memory_.size < sizeof(SharedStoragesHeader) ||
         std::memcmp(header.magic, kSharedStoragesMagic, sizeof header.magic) != 0) {
         error = "\"" + name + "\" holds no shared storages";
-        return false;
+        return Attach::NotReady;
     }
+    std::atomic_thread_fence(std::memory_order_acquire);
     if (header.version != kSharedStoragesVersion || header.blockSize > memory_.size ||
         header.mutexSize != platform::sharedMutexSize() || header.journalSlotSize != kSharedJournalSlotSize ||
         header.journalCapacity != kSharedJournalCapacity) {
         error = "shared storages \"" + name + "\" have version " + std::to_string(header.version) +
                 " or a layout that this program does not read";
-        return false;
+        return Attach::Failed;
     }
     journal_ = reinterpret_cast<const SharedJournalSlot*>(block + header.journalOffset);
     void* mutexMemory = const_cast<unsigned char*>(block) + header.mutexOffset;
@@ -40,9 +55,9 @@ bool SharedStoragesReader::attach(const std::string& name, std::string& error)
         char text[256];
         platform::systemErrorText(code, text, sizeof text);
         error = "cannot open the mutex of shared storages \"" + name + "\": " + text;
-        return false;
+        return Attach::Failed;
     }
-    return true;
+    return Attach::Done;
 }
 
 SharedStoragesReader::Poll SharedStoragesReader::poll(SharedJournalSlot* slots, SharedStoragesHeader& devices)

@@ -17,7 +17,9 @@ public:
     SharedStoragesReader& operator=(const SharedStoragesReader&) = delete;
 
     // Maps the block NAME and checks its magic, version and sizes. The first
-    // poll returns the oldest samples that the journal still holds.
+    // poll returns the oldest samples that the journal still holds. A block
+    // that is not there yet or that its host is still creating (no magic
+    // yet) is waited for, up to two seconds.
     bool attach(const std::string& name, std::string& error);
 
     struct Poll {
@@ -40,6 +42,9 @@ public:
     void unlock();
 
 private:
+    enum class Attach { Done, NotReady, Failed };
+    Attach tryAttach(const std::string& name, std::string& error);
+
     platform::SharedMemory memory_;
     platform::OsHandle mutex_ = nullptr;
     const SharedStoragesHeader* header_ = nullptr;
