@@ -1,27 +1,32 @@
 #!/bin/bash
-# CPU of vantrel-host while one device of 32 units (an ERC and 32 sensors,
-# super addressing) streams 823 records per second in total from the flock
-# simulator, every record a moving pose. Measures user + system CPU of the
+# CPU of vantrel-host while one device of N units (an ERC and N sensors)
+# streams 823 records per second in total from the flock simulator, every
+# record a moving pose: with 32 units (super addressing, the default) the
+# records of a measurement cycle come together, with 1 unit every record
+# comes alone and wakes the host by itself. Measures user + system CPU of the
 # whole host process over the streaming part only (from /proc), and the
 # records per second it wrote.
 #
-# Usage: bash bench/host-load.sh [seconds] [preset]   (build the preset first)
+# Usage: bash bench/host-load.sh [seconds] [units] [preset]   (build the preset first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-bin=build/${2:-default}/bin
+units=${2:-32}
+bin=build/${3:-default}/bin
 work=$(mktemp -d)
 trap 'kill $host $sim 2>/dev/null || true; rm -rf "$work"' EXIT
 host=0
 
-"$bin/flocksim" --units 33 --addressing 126 --rate "$(awk 'BEGIN { print 823 / 32 }')" --motion circle \
+addressing=14
+[ "$units" -le 13 ] || addressing=126
+"$bin/flocksim" --units $((units + 1)) --addressing $addressing --rate "$(awk -v n="$units" 'BEGIN { print 823 / n }')" --motion circle \
     --ready-file "$work/ready" >/dev/null 2>&1 &
 sim=$!
 until [ -s "$work/ready" ]; do sleep 0.1; done
 cat >"$work/load.cfg" <<CONFIG
-device load "$PWD/$bin/libvantrel.so" 32
+device load "$PWD/$bin/libvantrel.so" $units
   port $(cat "$work/ready")
-  addressingmode super
+  addressingmode $([ $addressing = 14 ] && echo normal || echo super)
 CONFIG
 
 "$bin/vantrel-host" run "$work/load.cfg" --format jsonl >"$work/samples.jsonl" 2>"$work/log" &
@@ -39,7 +44,7 @@ kill -TERM $host
 wait $host
 status=$?
 
-awk -v s="$seconds" -v l=$((lines_after - lines_before)) -v t=$((after - before)) -v hz="$hz" \
+awk -v u="$units" -v s="$seconds" -v l=$((lines_after - lines_before)) -v t=$((after - before)) -v hz="$hz" \
     -v start="$start" -v end="$end" -v status="$status" 'BEGIN {
-        printf "%s s of streaming: %.0f records/s written, host CPU %.2f %% of one core", s, l / (end - start), 100 * t / hz / (end - start)
+        printf "%s units, %s s of streaming: %.0f records/s written, host CPU %.2f %% of one core", u, s, l / (end - start), 100 * t / hz / (end - start)
         printf " (user + system, %d ticks of 1/%d s); exit status %d\n", t, hz, status }'

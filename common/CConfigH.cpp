@@ -19,8 +19,8 @@ bool CConfigH::reportUnknownOptions(const ConfigBlock* block, const CLogH& log)
             continue;
         }
         allConsumed = false;
-        log.error("CConfigH: Unknown option \"", false);
         const CDecimalOutput decimal;
+        log.error("CConfigH: Unknown option \"", false);
         std::cout << (line.keyword != nullptr ? line.keyword : "") << "\" found at line " << line.lineNumber << "."
                   << std::endl;
     }

@@ -3,7 +3,11 @@
 #include <iostream>
 
 CDecimalOutput::CDecimalOutput()
-    : flags(std::cout.flags()), precision(std::cout.precision()), width(std::cout.width()), fill(std::cout.fill())
+    : flags(std::cout.flags()),
+      precision(std::cout.precision()),
+      width(std::cout.width()),
+      fill(std::cout.fill()),
+      locale(std::cout.imbue(std::locale::classic()))
 {
     std::cout.setf(std::ios_base::dec, std::ios_base::basefield);
     std::cout.unsetf(std::ios_base::showpos | std::ios_base::showbase);
@@ -12,6 +16,7 @@ CDecimalOutput::CDecimalOutput()
 
 CDecimalOutput::~CDecimalOutput()
 {
+    std::cout.imbue(locale);
     std::cout.flags(flags);
     std::cout.precision(precision);
     std::cout.width(width);

@@ -1,11 +1,13 @@
 #pragma once
-// For as long as it lives, standard output writes integers in decimal, with
-// no sign or base prefix and no pending field width; the host's format
-// (flags, precision, width and fill) is given back afterwards. Everything
-// that writes numbers after a log header uses it, so that a host's own
-// settings of the stream change neither the module's lines nor, afterwards,
-// the host's.
+// For as long as it lives, standard output writes integers in plain decimal:
+// the classic locale (no digit grouping), no sign or base prefix and no
+// pending field width; the host's locale and format (flags, precision, width
+// and fill) are given back afterwards. The logger writes every line under
+// one, and a caller that continues a line holds one from before the logger's
+// part to the line end, so that a host's own settings of the stream change
+// neither the module's lines nor, afterwards, the host's.
 #include <ios>
+#include <locale>
 
 class CDecimalOutput {
 public:
@@ -19,4 +21,5 @@ private:
     std::streamsize precision;
     std::streamsize width;
     char fill;
+    std::locale locale;
 };

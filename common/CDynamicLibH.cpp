@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 
 CDynamicLibH::CDynamicLibH(const char* libraryName, const CLogH* givenLog)
@@ -43,11 +44,13 @@ bool CDynamicLibH::load(const char* name)
     libraryHandle = platform::loadLibrary(name);
     if (libraryHandle == nullptr) {
         // The name is written even when the logger is switched off.
+        const CDecimalOutput decimal;
         log->error("CDynamicLibH: Can not load the library ", false);
         std::cout << name << std::endl;
         return false;
     }
     if (log->isDebugOn()) {
+        const CDecimalOutput decimal;
         log->debug("CDynamicLibH: ", false);
         std::cout << name << " library loaded." << std::endl;
     }

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "common/CDecimalOutput.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -73,6 +74,7 @@ bool CLogH::isDebugOn() const
 
 void CLogH::writeHeader() const
 {
+    const CDecimalOutput decimal;
     if (showDate != 0 || showTime != 0) {
         char format[16] = "";
         if (showDate != 0) {
@@ -98,6 +100,9 @@ void CLogH::writeHeader() const
 
 void CLogH::write(int level, const char* text, bool lineEnd) const
 {
+    // The thread id is a plain decimal number and the header takes no
+    // field width, whatever the host left on the stream.
+    const CDecimalOutput decimal;
     writeHeader();
     writeField(levelWords[level], sizeof levelWords[level]);
     std::cout << ": ";

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "platform/Platform.h"
 
@@ -14,6 +15,7 @@ void reportMutexFailure(const CLogH* hostLog, const char* text, std::uint32_t er
 {
     char message[512];
     platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::UserDefault);
+    const CDecimalOutput decimal;
     if (hostLog != nullptr) {
         hostLog->error(text, false);
     } else {

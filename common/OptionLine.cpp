@@ -77,7 +77,7 @@ char* copyOptionText(const char* text)
 void reportOptionProblem(const CLogH& log, const char* prefix, const char* phrase, const char* displayName,
                          std::uint32_t lineNumber, const char* ending)
 {
-    log.error(prefix, false);
     const CDecimalOutput decimal;
+    log.error(prefix, false);
     std::cout << phrase << displayName << lineNumber << ending << std::endl;
 }

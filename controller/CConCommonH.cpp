@@ -1,6 +1,8 @@
 #include "controller/CConCommonH.h"
 
 #include <cctype>
+#include <cfloat>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -359,12 +361,20 @@ CConCommonH::LineResult CConCommonH::parseValuatorScale(const OptionLine& line)
             reportProblem(line, kIncomplete, kScale);
             return LineResult::Failed;
         }
-    } else {
-        a1 = static_cast<float>(std::strtod(scaleText, nullptr));
-        if (a1 == 0.0f && beginsWithLetter(scaleText)) {
+        // A field beyond the float range reads as infinite.
+        if (!std::isfinite(a3) || !std::isfinite(a2) || !std::isfinite(a1) || !std::isfinite(a0)) {
             reportProblem(line, kInvalidArg, kScale);
             return LineResult::Failed;
         }
+    } else {
+        // A gain without a finite float form (inf, nan, 1e39) is refused
+        // like a word, before it is narrowed to a float.
+        const double gain = std::strtod(scaleText, nullptr);
+        if ((gain == 0.0 && beginsWithLetter(scaleText)) || !std::isfinite(gain) || std::fabs(gain) > FLT_MAX) {
+            reportProblem(line, kInvalidArg, kScale);
+            return LineResult::Failed;
+        }
+        a1 = static_cast<float>(gain);
     }
 
     bool selected[kMaxValuators] = {};

@@ -39,9 +39,11 @@ bool CRS232H::openPort(const char* name)
     }
     const std::size_t length = std::strlen(name);
     if (length > kMaxNameLength) {
-        log->error("CRS232H: Port name is too long. ", false);
-        const CDecimalOutput decimal;
-        std::cout << kMaxNameLength << length << std::endl;
+        if (log->enabled != 0) {
+            const CDecimalOutput decimal;
+            log->error("CRS232H: Port name is too long. ", false);
+            std::cout << kMaxNameLength << length << std::endl;
+        }
         return false;
     }
     // A port still open from an earlier call is given back first, so that
@@ -52,6 +54,7 @@ bool CRS232H::openPort(const char* name)
     std::memcpy(portName, name, length + 1);
     // As "Opening %s.", but a name of any allowed length keeps its line end.
     if (log->enabled != 0 && log->isDebugOn()) {
+        const CDecimalOutput decimal;
         log->debug("CRS232H: Opening ", false);
         std::cout << portName << '.' << std::endl;
     }
@@ -135,9 +138,11 @@ bool CRS232H::setBaudRate(std::int32_t rate)
         workingAttributes.control.BaudRate = static_cast<std::uint32_t>(rate);
         return true;
     default:
-        log->error("CRS232H: Could not set the baud rate ", false);
-        const CDecimalOutput decimal;
-        std::cout << rate << std::endl;
+        if (log->enabled != 0) {
+            const CDecimalOutput decimal;
+            log->error("CRS232H: Could not set the baud rate ", false);
+            std::cout << rate << std::endl;
+        }
         return false;
     }
 }
@@ -176,6 +181,11 @@ std::int32_t CRS232H::readBytes(void* buffer, std::int32_t count)
 
 void CRS232H::reportSystemError(const char* text, std::uint32_t errorCode) const
 {
+    // A line is written whole or not at all.
+    if (log->enabled == 0) {
+        return;
+    }
+    const CDecimalOutput decimal;
     char message[512];
     platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::Neutral);
     log->error(text, false);

@@ -51,7 +51,7 @@ public:
 
 private:
     // The given ERROR text, continued with the port's name and the system's
-    // text for errorCode.
+    // text for errorCode; nothing at all while the logger is switched off.
     void reportSystemError(const char* text, std::uint32_t errorCode) const;
 
     std::uint8_t ownsLog;

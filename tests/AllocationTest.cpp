@@ -7,17 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 #include <thread>
+#include <string>
 #include <vector>
 
 #include "FlockRecord.h"
 #include "OscPublisher.h"
 #include "SharedStorages.h"
+#include "calib/test/TestCalib.h"
 #include "common/DataRecords.h"
 #include "kit/DeviceHost.h"
 #include "kit/FlockPartner.h"
+#include "kit/ModuleLibrary.h"
 #include "kit/StdoutCapture.h"
 #include "kit/TempFile.h"
 #include "vantrel-host/LineSink.h"
@@ -127,21 +131,32 @@ void operator delete[](void* memory, std::size_t) noexcept
 
 namespace {
 
-TEST(Allocation, NonePerReceivedRecord)
+constexpr int kRecords = 200;
+
+struct Received {
+    std::size_t allocations = 0;
+    int trackers = 0;
+    int controllers = 0;
+};
+
+// Receives 201 records of two units, every one different, the mouse's
+// buttons changing, through a device with the given further options.
+Received receiveRecords(const std::string& furtherOptions)
 {
+    Received received;
     flocksim::Setup setup = flocksim::Setup::flock(3, 1);
     setup.units[1].mouse = true;
     kit::FlockPartner partner(setup);
-    ASSERT_TRUE(partner.started()) << partner.problem();
+    EXPECT_TRUE(partner.started()) << partner.problem();
     kit::DeviceHost host("Vantrel\nport " + partner.portName() +
-                         "\nmouse 2\ntransmitterrotation 0 0 1 90\nsensoroffset 3 0 0 1\n");
+                         "\nmouse 2\ntransmitterrotation 0 0 1 90\nsensoroffset 3 0 0 1\n" + furtherOptions);
     {
         kit::StdoutCapture quiet;
-        ASSERT_EQ(host.init(), 1);
+        if (host.init() != 1) {
+            ADD_FAILURE() << "init failed";
+            return received;
+        }
     }
-    // Records of both units, every one different, the mouse's buttons
-    // changing.
-    constexpr int kRecords = 200;
     std::vector<std::uint8_t> bytes;
     for (int i = 0; i <= kRecords; ++i) {
         flocksim::Sample sample;
@@ -156,21 +171,43 @@ TEST(Allocation, NonePerReceivedRecord)
     partner.send(bytes);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    int trackers = 0;
-    int controllers = 0;
+    allocations = 0;
     counting = true;
     for (int i = 0; i <= kRecords; ++i) {
         if (host.receive() != 1) {
             break;
         }
-        trackers += host.masks().trackerMask != 0 ? 1 : 0;
-        controllers += host.masks().controllerMask != 0 ? 1 : 0;
+        received.trackers += host.masks().trackerMask != 0 ? 1 : 0;
+        received.controllers += host.masks().controllerMask != 0 ? 1 : 0;
     }
     counting = false;
-    EXPECT_EQ(allocations, 0u);
+    received.allocations = allocations;
+    return received;
+}
+
+TEST(Allocation, NonePerReceivedRecord)
+{
+    const Received received = receiveRecords("");
+    EXPECT_EQ(received.allocations, 0u);
     // Every record went the whole way to the storages.
-    EXPECT_EQ(trackers, kRecords + 1);
-    EXPECT_EQ(controllers, kRecords / 2 + 1);
+    EXPECT_EQ(received.trackers, kRecords + 1);
+    EXPECT_EQ(received.controllers, kRecords / 2 + 1);
+}
+
+// The first evaluation of a calibration library finds its entry point
+// without growing anything.
+TEST(Allocation, NonePerReceivedRecordThroughACalibrationLibrary)
+{
+    const kit::ModuleLibrary library(VANTREL_CALIB_TEST_PATH);
+    const auto stateOf = reinterpret_cast<TestCalibStateFunction>(library.symbol("testcalib_state"));
+    ASSERT_NE(stateOf, nullptr);
+    TestCalibState* state = stateOf();
+    std::memset(state, 0, sizeof *state);
+    const Received received = receiveRecords(std::string("calibration ") + VANTREL_CALIB_TEST_PATH + "\n");
+    EXPECT_EQ(received.allocations, 0u);
+    EXPECT_EQ(received.trackers, kRecords + 1);
+    EXPECT_EQ(received.controllers, kRecords / 2 + 1);
+    EXPECT_EQ(state->evaluateCalls, kRecords + 1);
 }
 
 TEST(Allocation, NonePerPublishedRecord)

@@ -242,6 +242,31 @@ TEST(ControllerOptions, ValuatorScaleForms)
     EXPECT_EQ(scaleOf(stick, 4), (std::vector<float>{0, 0, 1, 0}));
 }
 
+TEST(ControllerOptions, ValuatorScalesWithoutAFloatAreRefused)
+{
+    auto layer = makeMouseLayer(2, {1});
+    layer->setController(2, 2, 3, 0);
+    const auto run = parseControllerOptions(*layer,
+                                            "valuatorscale 2 1e39 all\n"          // 2
+                                            "valuatorscale 2 -1e39 1\n"           // 3
+                                            "valuatorscale 2 inf 1\n"             // 4
+                                            "valuatorscale 2 nan 1\n"             // 5
+                                            "valuatorscale 2 [1,0,1e39,0] 1\n"    // 6
+                                            "valuatorscale 2 3e38 2\n");          // 7: still a float
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.output, (Lines{
+                              "Dev: ERROR: Invalid arg found for ValuatorScale at line 2.",
+                              "Dev: ERROR: Invalid arg found for ValuatorScale at line 3.",
+                              "Dev: ERROR: Invalid arg found for ValuatorScale at line 4.",
+                              "Dev: ERROR: Invalid arg found for ValuatorScale at line 5.",
+                              "Dev: ERROR: Invalid arg found for ValuatorScale at line 6.",
+                          }));
+    EXPECT_EQ(run.consumed, 1u);
+    const ControllerMap& stick = *layer->controllerMap(2);
+    EXPECT_EQ(scaleOf(stick, 1), (std::vector<float>{0, 0, 1, 0}));
+    EXPECT_EQ(scaleOf(stick, 2), (std::vector<float>{0, 0, 3e38f, 0}));
+}
+
 TEST(ControllerOptions, EmulateTrackerForms)
 {
     auto layer = makeMouseLayer(3, {1, 2});

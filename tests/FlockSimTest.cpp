@@ -3,6 +3,7 @@
 // port handle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -333,6 +334,55 @@ TEST_F(FlockLine, NoiseAndDroppedBytes)
     EXPECT_EQ(stream.size(), 40u * 13u - 8u + 10u * 3u);
 }
 
+TEST_F(FlockLine, RecordsCutShortBurstsAndTheirMarks)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.rate = 0;
+    setup.faults.cutEvery = 4;
+    setup.faults.burstEvery = 11;   // never on a record that is cut short
+    setup.faults.burstLength = 20;  // runs from its record into the next
+    setup.faults.hangUpAfter = 40;
+    startFlock(setup);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    const Bytes stream = read(1 << 16);
+    ASSERT_TRUE(simulator->hungUp());
+    const std::vector<flocksim::FaultMark> marks = simulator->faultMarks();
+    std::size_t cuts = 0;
+    std::size_t bursts = 0;
+    for (const flocksim::FaultMark& mark : marks) {
+        if (mark.kind == flocksim::FaultKind::Cut) {
+            EXPECT_EQ(mark.firstRecord % 4, 0u);
+            ++cuts;
+        } else {
+            ASSERT_EQ(mark.kind, flocksim::FaultKind::Burst);
+            EXPECT_EQ(mark.firstRecord % 11, 0u);
+            // 20 bytes from a byte of a record of at most 13 reach into the
+            // next one, and from byte 7 on into the one after that.
+            const std::uint64_t last = std::min<std::uint64_t>(40, mark.firstRecord + (mark.openingLost ? 1 : 2));
+            EXPECT_LE(mark.lastRecord, last);
+            EXPECT_GE(mark.lastRecord, std::min<std::uint64_t>(40, mark.firstRecord + 1));
+            ++bursts;
+        }
+    }
+    EXPECT_EQ(cuts, 10u);
+    EXPECT_EQ(bursts, 3u);
+    // A cut keeps at least the phasing byte and loses at least one byte;
+    // a burst replaces bytes and removes none.
+    EXPECT_GE(stream.size(), 40u * 13u - 10u * 12u);
+    EXPECT_LE(stream.size(), 40u * 13u - 10u);
+
+    // The status reply stops after the bytes it is allowed.
+    for (const int statusBytes : {0, 5}) {
+        flocksim::Setup silent = flocksim::Setup::flock(2, 1);
+        silent.faults.statusBytes = statusBytes;
+        port.closePort();
+        startFlock(silent);
+        write({0x4F, 0x24});
+        EXPECT_EQ(read(14).size(), static_cast<std::size_t>(statusBytes));
+    }
+}
+
 TEST_F(FlockLine, HangingUpInSilenceOrByClosingTheLine)
 {
     flocksim::Setup setup = flocksim::Setup::flock(2, 1);
@@ -423,6 +473,10 @@ void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
     EXPECT_EQ(built.faults.hangUpAfter, given.faults.hangUpAfter);
     EXPECT_EQ(built.faults.hangUp, given.faults.hangUp);
     EXPECT_EQ(built.faults.seed, given.faults.seed);
+    EXPECT_EQ(built.faults.cutEvery, given.faults.cutEvery);
+    EXPECT_EQ(built.faults.burstEvery, given.faults.burstEvery);
+    EXPECT_EQ(built.faults.burstLength, given.faults.burstLength);
+    EXPECT_EQ(built.faults.statusBytes, given.faults.statusBytes);
 }
 
 TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
@@ -441,7 +495,7 @@ TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
     mixed.lineAddress = 2;
     mixed.groupModeReply = 0;
     mixed.rate = 1.0 / 3.0;
-    mixed.faults = {7, 3, 11, 40, flocksim::HangUp::Close, 99};
+    mixed.faults = {7, 3, 11, 40, flocksim::HangUp::Close, 99, 5, 13, 33, 0};
     for (const flocksim::Setup& given : {flocksim::Setup::flock(3, 1), flocksim::Setup::flock(2, 0), mixed}) {
         const std::vector<std::string> options = flocksim::setupOptions(given);
         std::vector<const char*> arguments;

@@ -90,10 +90,10 @@ struct SimulatedFlock {
         flock.motion = demoMotion();
         return flock;
     }
-    std::string config() const
+    std::string config(const std::string& name = "flock") const
     {
         return "# hand-written\n"
-               "device flock \"" + kit::modulePath() + "\" 2\n"
+               "device " + name + " \"" + kit::modulePath() + "\" 2\n"
                "  port " + simulator.linePath() + "\n"
                "  mouse 2\n";
     }
@@ -109,11 +109,13 @@ double decoded(std::int16_t word, double fullScale)
     return fraction * fullScale;
 }
 
-TEST(HostProgram, JsonLinesCarryThePosesTheSimulatorSent)
+// Two devices, each on a flock of its own, share the host's storages: the
+// first has output trackers 1 and 2 and controller 1, the second 3, 4 and 2.
+TEST(HostProgram, JsonLinesCarryThePosesTheSimulatorsSent)
 {
-    SimulatedFlock flock;
-    ASSERT_TRUE(flock.started);
-    kit::TempFile config(flock.config());
+    SimulatedFlock flock, second;
+    ASSERT_TRUE(flock.started && second.started);
+    kit::TempFile config(flock.config() + second.config("second"));
     const Finished run = runScript("HOST run '" + config.path() + "' --format jsonl --duration 3 >OUT 2>ERR");
     ASSERT_EQ(run.status, 0) << run.err;
 
@@ -134,26 +136,30 @@ TEST(HostProgram, JsonLinesCarryThePosesTheSimulatorSent)
     }
     const char* names[6] = {"x", "y", "z", "azimuth", "elevation", "roll"};
     const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    int trackerLines[2] = {0, 0};
+    int trackerLines[4] = {0, 0, 0, 0};
     std::vector<std::string> unmatched;
     std::vector<std::string> buttonStates;
     for (const std::string& line : linesOf(run.out)) {
         const nlohmann::json sample = nlohmann::json::parse(line);
-        ASSERT_EQ(sample["device"], "flock") << line;
+        const int id = sample.value("tracker", 0) + sample.value("controller", 0);
+        const bool first = sample.contains("tracker") ? id <= 2 : id == 1;
+        ASSERT_EQ(sample["device"], first ? "flock" : "second") << line;
         EXPECT_NEAR(sample["time"].get<double>(), now, 30.0) << line;
         if (sample.contains("controller")) {
-            EXPECT_EQ(sample["controller"], 1) << line;
+            ASSERT_TRUE(id == 1 || id == 2) << line;
             ASSERT_EQ(sample["buttons"].size(), 3u) << line;
-            buttonStates.push_back(sample["buttons"].dump());
+            if (id == 1) {
+                buttonStates.push_back(sample["buttons"].dump());
+            }
             continue;
         }
         const int tracker = sample["tracker"].get<int>();
-        ASSERT_TRUE(tracker == 1 || tracker == 2) << line;
+        ASSERT_TRUE(tracker >= 1 && tracker <= 4) << line;
         ++trackerLines[tracker - 1];
         // One of the poses of the turn, to the fixed-point step (1e-5) and the
         // rounding of the module's 32-bit floats.
         bool found = false;
-        for (const std::array<double, 6>& pose : expected[tracker - 1]) {
+        for (const std::array<double, 6>& pose : expected[(tracker - 1) % 2]) {
             bool same = true;
             for (int i = 0; i < 6 && same; ++i) {
                 same = std::fabs(sample[names[i]].get<double>() - pose[i]) <= 1e-5 + 2.5e-7 * std::fabs(pose[i]);
@@ -167,8 +173,9 @@ TEST(HostProgram, JsonLinesCarryThePosesTheSimulatorSent)
     EXPECT_TRUE(unmatched.empty()) << unmatched.size() << " lines match no pose of the simulator, first "
                                    << unmatched.front();
     // 100 cycles a second for 3 seconds, each sensor moving in every one.
-    EXPECT_GT(trackerLines[0], 150);
-    EXPECT_GT(trackerLines[1], 150);
+    for (int lines : trackerLines) {
+        EXPECT_GT(lines, 150);
+    }
     // The mouse's buttons change every 30 to 40 cycles.
     EXPECT_GE(buttonStates.size(), 4u);
 }

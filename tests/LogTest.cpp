@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iomanip>
 #include <iostream>
+#include <locale>
 #include <regex>
 #include <string>
 
 #include "common/CLogH.h"
+#include "common/OptionLine.h"
+#include "platform/Platform.h"
+#include "serial/CRS232H.h"
 #include "kit/HostStorage.h"
 #include "kit/StdoutCapture.h"
 
@@ -162,6 +167,49 @@ TEST(Log, DebugfFormatsAndBoundsItsText)
     kit::StdoutCapture capture;
     log.debugf("%s", longText.c_str());
     EXPECT_EQ(capture.text(), "MESSAGE: DEBUG: " + std::string(255, 'z'));
+}
+
+// A host's locale that puts a separator between every two digits.
+class GroupEveryDigit : public std::numpunct<char> {
+protected:
+    char do_thousands_sep() const override { return ','; }
+    std::string do_grouping() const override { return "\1"; }
+};
+
+TEST(Log, NumbersAreDecimalWhateverStateTheHostLeftTheStreamIn)
+{
+    const std::locale grouping(std::locale::classic(), new GroupEveryDigit);
+    const std::locale hostsBefore = std::cout.imbue(grouping);
+    const std::ios_base::fmtflags flagsBefore = std::cout.flags();
+    std::cout << std::hex << std::showbase << std::setw(30);
+    CLogH log = plainLog();
+    log.showTime = 1;
+    log.showThreadId = 1;
+    std::string text;
+    {
+        CRS232H port(&log);
+        kit::StdoutCapture capture;
+        log.info("x");
+        port.setBaudRate(14400);
+        reportOptionProblem(log, "", "Invalid arg found for ", "Order at line ", 1017, ".");
+        text = capture.text();
+    }
+    // The host finds its stream as it left it.
+    EXPECT_EQ(std::cout.width(), 30);
+    EXPECT_EQ(std::cout.flags(), (flagsBefore & ~std::ios_base::basefield) | std::ios_base::hex | std::ios_base::showbase);
+    EXPECT_TRUE(std::cout.getloc() == grouping);
+    std::cout.width(0);
+    std::cout.flags(flagsBefore);
+    std::cout.imbue(hostsBefore);
+
+    const std::string header = "MESSAGE[" + std::to_string(platform::currentThreadId()) + "]: ";
+    const std::string time = "[0-9]{2}:[0-9]{2}:[0-9]{2} ";
+    std::smatch lines;
+    ASSERT_TRUE(std::regex_match(text, lines, std::regex(time + "(.*)\n" + time + "(.*)\n" + time + "(.*)\n")))
+        << text;
+    EXPECT_EQ(lines[1].str(), header + "INFO: x");
+    EXPECT_EQ(lines[2].str(), header + "ERROR: CRS232H: Could not set the baud rate 14400");
+    EXPECT_EQ(lines[3].str(), header + "ERROR: Invalid arg found for Order at line 1017.");
 }
 
 }  // namespace

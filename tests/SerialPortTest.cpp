@@ -13,6 +13,7 @@
 #include "kit/HostStorage.h"
 #include "kit/StdoutCapture.h"
 #include "platform/Platform.h"
+#include "platform/SystemControlBlock.h"
 #include "serial/CRS232H.h"
 
 #if defined(_WIN32)
@@ -184,6 +185,27 @@ TEST(SerialPort, AClosedPortReportsTheSystemsText)
                                       "T: ERROR: CRS232H: Reading from : " + systemText(kBadArgument)}));
 }
 
+TEST(SerialPort, ADisabledLoggerLeavesNoFragmentsOfLines)
+{
+    CLogH log = testLog();
+    log.enabled = 0;
+    log.debugLevel = 5;
+    kit::StdoutCapture capture;
+    {
+        CRS232H port(&log);
+        std::uint8_t byte = 0;
+        EXPECT_FALSE(port.setBaudRate(14400));
+        EXPECT_FALSE(port.openPort(std::string(300, 'x').c_str()));
+#if defined(_WIN32)
+        EXPECT_FALSE(port.openPort("\\\\.\\NOSUCHPORT"));
+#else
+        EXPECT_FALSE(port.openPort("/nonexistent/x"));
+#endif
+        EXPECT_EQ(port.readBytes(&byte, 1), -1);
+    }
+    EXPECT_EQ(capture.text(), "");
+}
+
 TEST(SerialPort, ItsOwnLoggerIsNamedAfterIt)
 {
     CRS232H port(nullptr);
@@ -195,6 +217,93 @@ TEST(SerialPort, ItsOwnLoggerIsNamedAfterIt)
                                  "]: ERROR: CRS232H: Reading from : " + systemText(kBadHandle) + "\n";
     ASSERT_GE(text.size(), expected.size());
     EXPECT_EQ(text.substr(text.size() - expected.size()), expected) << text;
+}
+
+// What SetCommState's documentation demands of the block it is given.
+void expectTheSystemTakes(const platform::SerialControlBlock& block)
+{
+#if defined(_WIN32)
+    EXPECT_EQ(block.DCBlength, sizeof(DCB));
+#else
+    EXPECT_EQ(block.DCBlength, 28u);
+#endif
+    EXPECT_EQ(block.fBinary, 1u);
+    EXPECT_NE(block.XonChar, block.XoffChar);
+    EXPECT_NE(block.BaudRate, 0u);
+    EXPECT_GE(block.ByteSize, 5u);
+    EXPECT_LE(block.ByteSize, 8u);
+    EXPECT_LE(block.Parity, platform::kSpaceParity);
+    EXPECT_LE(block.StopBits, platform::kTwoStopBits);
+    EXPECT_FALSE(block.ByteSize == 5 && block.StopBits == platform::kTwoStopBits);
+    EXPECT_FALSE(block.ByteSize > 5 && block.StopBits == platform::kOne5StopBits);
+    EXPECT_LE(block.fDtrControl, platform::kDtrControlHandshake);
+    EXPECT_EQ(block.wReserved, 0u);
+    // The XON/XOFF limits count only with input flow control; with it the
+    // XOFF limit must leave room for what the sender still sends.
+    if (block.fInX != 0 || block.fRtsControl == platform::kRtsControlHandshake ||
+        block.fDtrControl == platform::kDtrControlHandshake) {
+        EXPECT_NE(block.XoffLim, 0u);
+    }
+}
+
+TEST(SystemControlBlock, TheDevicesSettingsBecomeABlockTheSystemTakes)
+{
+    for (const std::uint32_t rate : {1200u, 9600u, 38400u, 115200u}) {
+        platform::SerialControlBlock wanted = deviceAttributes().control;
+        wanted.BaudRate = rate;
+        platform::SerialControlBlock handed{};
+        ASSERT_TRUE(platform::systemControlBlock(wanted, handed));
+        expectTheSystemTakes(handed);
+        // What the device asked for is what the line gets: 8N1, no flow
+        // control, DTR and RTS off; the XON/XOFF pair is inert with it.
+        EXPECT_EQ(handed.BaudRate, rate);
+        EXPECT_EQ(handed.ByteSize, 8u);
+        EXPECT_EQ(handed.Parity, platform::kNoParity);
+        EXPECT_EQ(handed.StopBits, platform::kOneStopBit);
+        EXPECT_EQ(handed.fParity + handed.fOutxCtsFlow + handed.fOutxDsrFlow + handed.fDsrSensitivity +
+                      handed.fOutX + handed.fInX + handed.fErrorChar + handed.fNull + handed.fAbortOnError,
+                  0);
+        EXPECT_EQ(handed.fDtrControl, platform::kDtrControlDisable);
+        EXPECT_EQ(handed.fRtsControl, platform::kRtsControlDisable);
+        EXPECT_EQ(handed.XonChar, platform::kXonCharacter);
+        EXPECT_EQ(handed.XoffChar, platform::kXoffCharacter);
+    }
+    // A block as the system reports it (the one written back at close) goes
+    // back byte for byte.
+    platform::SerialControlBlock found = deviceAttributes().control;
+    found.DCBlength = sizeof found;
+    found.fDtrControl = platform::kDtrControlEnable;
+    found.fRtsControl = platform::kRtsControlHandshake;
+    found.fTXContinueOnXoff = 1;
+    found.XonLim = 2048;
+    found.XoffLim = 512;
+    found.XonChar = 0x11;
+    found.XoffChar = 0x13;
+    found.EofChar = 0x1A;
+    platform::SerialControlBlock handed{};
+    ASSERT_TRUE(platform::systemControlBlock(found, handed));
+    EXPECT_EQ(std::memcmp(&handed, &found, sizeof found), 0);
+    expectTheSystemTakes(handed);
+}
+
+TEST(SystemControlBlock, SettingsNoLineCanCarryAreRefused)
+{
+    const auto refused = [](void (*change)(platform::SerialControlBlock&)) {
+        platform::SerialControlBlock wanted = deviceAttributes().control;
+        change(wanted);
+        platform::SerialControlBlock handed{};
+        return !platform::systemControlBlock(wanted, handed);
+    };
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 4; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 9; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.Parity = 5; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.StopBits = 3; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 5, b.StopBits = platform::kTwoStopBits; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.StopBits = platform::kOne5StopBits; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.BaudRate = 0; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.fDtrControl = 3; }));
+    EXPECT_FALSE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 5, b.StopBits = platform::kOne5StopBits; }));
+    EXPECT_FALSE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 7, b.Parity = platform::kSpaceParity; }));
 }
 
 // Tests with a flock simulator at the far end of the line.
@@ -339,6 +448,41 @@ TEST_F(SerialLine, AOneByteReadWithoutDataEndsAfterTheReadTimeOut)
     CRS232H port(&log);
     kit::StdoutCapture capture;
     openAsTheDevice(port, 38400);
+    std::uint8_t byte = 0;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.readBytes(&byte, 1), 0);
+    const long long elapsed = millisecondsSince(start);
+    EXPECT_GE(elapsed, 900);
+    EXPECT_LE(elapsed, 2000);
+    EXPECT_TRUE(port.closePort());
+    EXPECT_EQ(capture.text(), "");
+}
+
+TEST_F(SerialLine, ABurstArrivesWholeAndInOrderAndTheQuietLineStillTimesOut)
+{
+    CRS232H port(&log);
+    kit::StdoutCapture capture;
+    openAsTheDevice(port, 38400);
+    std::vector<std::uint8_t> burst(1200);
+    for (std::size_t i = 0; i < burst.size(); ++i) {
+        burst[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    }
+    partner.send(burst);
+    // Reads of one byte, as the device makes them, with reads of more than
+    // the port reads ahead and of a few bytes between them.
+    std::vector<std::uint8_t> got;
+    std::uint8_t chunk[400];
+    for (const std::int32_t count : {300, 1, 5, 257, 1, 2}) {
+        const std::int32_t n = port.readBytes(chunk, count);
+        ASSERT_EQ(n, count);
+        got.insert(got.end(), chunk, chunk + n);
+    }
+    while (got.size() < burst.size()) {
+        std::uint8_t byte = 0;
+        ASSERT_EQ(port.readBytes(&byte, 1), 1) << "after " << got.size() << " bytes";
+        got.push_back(byte);
+    }
+    EXPECT_EQ(got, burst);
     std::uint8_t byte = 0;
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(port.readBytes(&byte, 1), 0);

@@ -40,6 +40,11 @@ fail=0
 for want in '"tracker":1,' '"tracker":2,' '"controller":1,"buttons":\[[01],[01],[01]\]'; do
     grep -q "$want" "$work/out" || { echo "no line with $want"; fail=1; }
 done
+# Standard output holds the samples only: the module's log went to standard
+# error (the DLL's runtime shares the program's standard streams).
+others=$(grep -vc '^{"time":' "$work/out" || true)
+[ "$others" = 0 ] || { echo "$others lines of standard output are not samples:"; grep -v '^{"time":' "$work/out" | head -3; fail=1; }
+grep -q 'INFO: DEVICE NAME           : demo' "$work/err" || { echo "no status report on standard error"; fail=1; }
 # The sensors go round: tracker 1 takes many positions.
 positions=$(grep '"tracker":1,' "$work/out" | sed 's/.*"x":\([^,]*\),"y":\([^,]*\),.*/\1 \2/' | sort -u | wc -l)
 echo "tracker 1 took $positions positions"

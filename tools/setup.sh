@@ -23,7 +23,7 @@ fi
 
 dpkg --add-architecture i386
 apt-get update -q
-apt-get install -y -q --no-install-recommends "${native_packages[@]}" \
+apt-get install -y -q --no-install-recommends "${native_packages[@]}" valgrind \
     g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686 \
     liblo-tools
 

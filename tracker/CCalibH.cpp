@@ -46,6 +46,10 @@ CCalibH::~CCalibH()
 bool CCalibH::callInit(const char* const* arguments, std::int32_t count)
 {
     log->debug("CCalibH: \"init\" called.");
+    // Room for every slot of the three entry points now, so that the first
+    // evaluation, on the receiving thread, finds its entry without growing
+    // the cache.
+    procCache.reserve(kExitSlot + 1);
     const auto init = reinterpret_cast<CalibInitFunction>(getProcAddrCached("calib_init", kInitSlot));
 
     // A repeated init replaces the copies of the previous one.

@@ -46,7 +46,14 @@ const char kUsage[] =
     "  --hang-up-after N      after N records the flock hangs up\n"
     "  --hang-up silence|close  silence: no more records or replies (default);\n"
     "                         close: the line is closed\n"
-    "  --seed S               seed for the noise values and dropped positions (default 1)\n"
+    "  --cut-every N          every N-th record is cut short (1 to all but one of its bytes)\n"
+    "  --burst-every N        from a byte of every N-th record on, garbage replaces the\n"
+    "                         bytes on the line\n"
+    "  --burst-length L       bytes that one burst replaces, over as many records as it\n"
+    "                         reaches (default 16)\n"
+    "  --status-bytes N       the system status reply stops after N bytes (0: it never comes)\n"
+    "  --seed S               seed for the noise values, dropped positions, cuts and\n"
+    "                         bursts (default 1)\n"
     "\n"
     "Running:\n"
     "  --wine-com N|auto      make COM<N> of the Wine prefix ($WINEPREFIX, default ~/.wine)\n"
@@ -233,6 +240,18 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
         } else if (name == "--hang-up") {
             good = value == "silence" || value == "close";
             faults.hangUp = value == "close" ? HangUp::Close : HangUp::Silence;
+        } else if (name == "--cut-every") {
+            good = parseNumber(value, 0, 1000000000, number);
+            faults.cutEvery = static_cast<std::uint32_t>(number);
+        } else if (name == "--burst-every") {
+            good = parseNumber(value, 0, 1000000000, number);
+            faults.burstEvery = static_cast<std::uint32_t>(number);
+        } else if (name == "--burst-length") {
+            good = parseNumber(value, 1, 65536, number);
+            faults.burstLength = static_cast<std::uint32_t>(number);
+        } else if (name == "--status-bytes") {
+            good = parseNumber(value, 0, 126, number);
+            faults.statusBytes = static_cast<int>(number);
         } else if (name == "--seed") {
             good = parseNumber(value, 0, 0x7FFFFFFF, number);
             faults.seed = static_cast<std::uint32_t>(number);

@@ -32,6 +32,23 @@ struct Faults {
     std::uint64_t hangUpAfter = 0;   // after N records the flock hangs up (0: never)
     HangUp hangUp = HangUp::Silence; // Silence: no more records or replies; Close: the line closes
     std::uint32_t seed = 1;          // for the noise values and the dropped positions
+    // Damage done to the records themselves and to the replies (see
+    // FlockSimulator::damageRecord and trimStatusReply).
+    std::uint32_t cutEvery = 0;      // every N-th record is cut short after 1 to length-1 bytes (0: never)
+    std::uint32_t burstEvery = 0;    // from a byte of every N-th record on, garbage replaces the line's bytes
+    std::uint32_t burstLength = 16;  // bytes that one burst replaces (it may run into the records after)
+    int statusBytes = -1;            // the system status reply stops after this many bytes (0: never comes); -1: whole
+};
+
+// What a fault did to the stream, counted in records as the flock made them
+// (1 = the first record since the flock started).
+enum class FaultKind { Noise, Drop, Cut, Burst };
+
+struct FaultMark {
+    FaultKind kind;
+    std::uint64_t firstRecord;  // the first record whose bytes it changed (Noise: the record it follows)
+    std::uint64_t lastRecord;   // the last one (a burst may run over several)
+    bool openingLost;           // the phasing byte of firstRecord was removed or replaced
 };
 
 struct Setup {

@@ -125,6 +125,12 @@ FlockState FlockSimulator::flock() const
     return flock_;
 }
 
+std::vector<FaultMark> FlockSimulator::faultMarks() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faultMarks_;
+}
+
 std::uint64_t FlockSimulator::recordsSent() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -374,7 +380,10 @@ void FlockSimulator::handle(const Command& command)
             for (std::uint32_t address = 1; address <= setup_.maxAddress; ++address) {
                 status[address - 1] = setup_.statusOf(address);
             }
-            reply(std::move(status));
+            trimStatusReply(status);
+            if (!status.empty()) {
+                reply(std::move(status));
+            }
         }
         return;
     case kNextTransmitter:
@@ -439,18 +448,10 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
         encodeRecord(sample, setup_.units[address - 1].mouse && unit.buttonMode, groupMode ? address : 0, record);
     Chunk chunk{std::vector<std::uint8_t>(record, record + length), true};
     ++recordsMade_;
-    const Faults& faults = setup_.faults;
-    if (faults.dropEvery != 0 && recordsMade_ % faults.dropEvery == 0) {
-        chunk.bytes.erase(chunk.bytes.begin() + static_cast<long>(random_() % chunk.bytes.size()));
-    }
+    damageRecord(chunk.bytes);
     output_.push_back(std::move(chunk));
-    if (faults.noiseEvery != 0 && recordsMade_ % faults.noiseEvery == 0) {
-        Chunk noise{std::vector<std::uint8_t>(faults.noiseLength), false};
-        for (std::uint8_t& byte : noise.bytes) {
-            byte = static_cast<std::uint8_t>(random_() & 0xFFu);
-        }
-        output_.push_back(std::move(noise));
-    }
+    addNoise();
+    const Faults& faults = setup_.faults;
     if (faults.hangUpAfter != 0 && recordsMade_ >= faults.hangUpAfter) {
         hangUpPending_ = true;
     }
@@ -515,6 +516,66 @@ void FlockSimulator::hangUp(HangUp how)
         line_.closeMaster();
     }
     changed_.notify_all();
+}
+
+void FlockSimulator::damageRecord(std::vector<std::uint8_t>& bytes)
+{
+    const Faults& faults = setup_.faults;
+    // A burst that began in an earlier record goes on over this one.
+    if (burstLeft_ > 0) {
+        const std::size_t count = std::min(burstLeft_, bytes.size());
+        garble(bytes, 0, count);
+        burstLeft_ -= count;
+        faultMarks_[burstMark_].lastRecord = recordsMade_;
+    }
+    if (faults.dropEvery != 0 && recordsMade_ % faults.dropEvery == 0) {
+        const std::size_t at = random_() % bytes.size();
+        bytes.erase(bytes.begin() + static_cast<long>(at));
+        markFault(FaultKind::Drop, at == 0);
+    }
+    if (faults.cutEvery != 0 && recordsMade_ % faults.cutEvery == 0 && bytes.size() > 1) {
+        bytes.resize(1 + random_() % (bytes.size() - 1));
+        markFault(FaultKind::Cut, false);
+    }
+    if (faults.burstEvery != 0 && recordsMade_ % faults.burstEvery == 0 && burstLeft_ == 0 && !bytes.empty()) {
+        const std::size_t at = random_() % bytes.size();
+        const std::size_t count = std::min<std::size_t>(faults.burstLength, bytes.size() - at);
+        garble(bytes, at, count);
+        burstLeft_ = faults.burstLength - count;
+        burstMark_ = faultMarks_.size();
+        markFault(FaultKind::Burst, at == 0);
+    }
+}
+
+void FlockSimulator::addNoise()
+{
+    const Faults& faults = setup_.faults;
+    if (faults.noiseEvery != 0 && recordsMade_ % faults.noiseEvery == 0) {
+        Chunk noise{std::vector<std::uint8_t>(faults.noiseLength), false};
+        garble(noise.bytes, 0, noise.bytes.size());
+        output_.push_back(std::move(noise));
+        markFault(FaultKind::Noise, false);
+    }
+}
+
+void FlockSimulator::garble(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t count)
+{
+    for (std::size_t i = from; i < from + count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(random_() & 0xFFu);
+    }
+}
+
+void FlockSimulator::markFault(FaultKind kind, bool openingLost)
+{
+    faultMarks_.push_back(FaultMark{kind, recordsMade_, recordsMade_, openingLost});
+}
+
+void FlockSimulator::trimStatusReply(std::vector<std::uint8_t>& status) const
+{
+    const int limit = setup_.faults.statusBytes;
+    if (limit >= 0 && static_cast<std::size_t>(limit) < status.size()) {
+        status.resize(static_cast<std::size_t>(limit));
+    }
 }
 
 }  // namespace flocksim

@@ -54,6 +54,8 @@ public:
     FlockState flock() const;
     std::uint64_t recordsSent() const;
     bool hungUp() const;
+    // Every fault done to the stream so far, in order.
+    std::vector<FaultMark> faultMarks() const;
 
     // Hangs up at once, as the fault knob does after its count of records.
     void hangUpNow(HangUp how);
@@ -85,6 +87,13 @@ private:
     void flush();
     void hangUp(HangUp how);
     UnitState* unitAt(std::uint32_t address);
+    // The faults of the line (Faults), applied to a record as it is made,
+    // after it and to the status reply.
+    void damageRecord(std::vector<std::uint8_t>& bytes);
+    void addNoise();
+    void garble(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t count);
+    void markFault(FaultKind kind, bool openingLost);
+    void trimStatusReply(std::vector<std::uint8_t>& status) const;
 
     Setup setup_;
     PseudoTerminal line_;
@@ -117,6 +126,10 @@ private:
     std::uint64_t recordsMade_ = 0;
     Clock::time_point nextCycle_;
     std::minstd_rand random_;
+    // Shared like the log (written where records are made, under mutex_).
+    std::vector<FaultMark> faultMarks_;
+    std::size_t burstLeft_ = 0;     // bytes of a burst still to come over the next records
+    std::size_t burstMark_ = 0;     // its entry in faultMarks_
 };
 
 }  // namespace flocksim

@@ -66,6 +66,12 @@ std::vector<std::string> setupOptions(const Setup& setup)
     add("--hang-up-after", std::to_string(faults.hangUpAfter));
     add("--hang-up", faults.hangUp == HangUp::Close ? "close" : "silence");
     add("--seed", std::to_string(faults.seed));
+    add("--cut-every", std::to_string(faults.cutEvery));
+    add("--burst-every", std::to_string(faults.burstEvery));
+    add("--burst-length", std::to_string(faults.burstLength));
+    if (faults.statusBytes >= 0) {
+        add("--status-bytes", std::to_string(faults.statusBytes));
+    }
     return options;
 }
 
