@@ -8,6 +8,8 @@
 # records per second it wrote.
 #
 # Usage: bash bench/host-load.sh [seconds] [units] [preset]   (build the preset first)
+# VANTREL_HOST_OPTIONS adds options to the host's command line, for example
+# "--osc 127.0.0.1:7770" to measure what publication costs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
@@ -29,22 +31,23 @@ device load "$PWD/$bin/libvantrel.so" $units
   addressingmode $([ $addressing = 14 ] && echo normal || echo super)
 CONFIG
 
-"$bin/vantrel-host" run "$work/load.cfg" --format jsonl >"$work/samples.jsonl" 2>"$work/log" &
+"$bin/vantrel-host" run "$work/load.cfg" --format jsonl ${VANTREL_HOST_OPTIONS:-} >"$work/samples.jsonl" 2>"$work/log" &
 host=$!
 # Streaming has begun when samples arrive; give it two more seconds to settle.
 until [ -s "$work/samples.jsonl" ]; do sleep 0.2; done
 sleep 2
 
 ticks() { awk '{ print $14 + $15 }' "/proc/$host/stat"; }
+userTicks() { awk '{ print $14 }' "/proc/$host/stat"; }
 hz=$(getconf CLK_TCK)
-before=$(ticks); lines_before=$(wc -l <"$work/samples.jsonl"); start=$(date +%s.%N)
+before=$(ticks); userBefore=$(userTicks); lines_before=$(wc -l <"$work/samples.jsonl"); start=$(date +%s.%N)
 sleep "$seconds"
-after=$(ticks); lines_after=$(wc -l <"$work/samples.jsonl"); end=$(date +%s.%N)
+after=$(ticks); userAfter=$(userTicks); lines_after=$(wc -l <"$work/samples.jsonl"); end=$(date +%s.%N)
 kill -TERM $host
 wait $host
 status=$?
 
 awk -v u="$units" -v s="$seconds" -v l=$((lines_after - lines_before)) -v t=$((after - before)) -v hz="$hz" \
-    -v start="$start" -v end="$end" -v status="$status" 'BEGIN {
+    -v user=$((userAfter - userBefore)) -v start="$start" -v end="$end" -v status="$status" 'BEGIN {
         printf "%s units, %s s of streaming: %.0f records/s written, host CPU %.2f %% of one core", u, s, l / (end - start), 100 * t / hz / (end - start)
-        printf " (user + system, %d ticks of 1/%d s); exit status %d\n", t, hz, status }'
+        printf " (user + system, %d ticks of 1/%d s, %d of them user); exit status %d\n", t, hz, user, status }'

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <thread>
 #include <string>
@@ -139,9 +140,19 @@ struct Received {
     int controllers = 0;
 };
 
+// What a test adds around the device: its set-up before init, and what a
+// host does with each received record (counted with the reception). With
+// countMalloc the C library's allocations count too, from the second record
+// on (the first is start-up: the C library reads the time zone's data then).
+struct Around {
+    std::function<void(kit::DeviceHost&)> beforeInit;
+    std::function<void(kit::DeviceHost&)> afterRecord;
+    bool countMalloc = false;
+};
+
 // Receives 201 records of two units, every one different, the mouse's
 // buttons changing, through a device with the given further options.
-Received receiveRecords(const std::string& furtherOptions)
+Received receiveRecords(const std::string& furtherOptions, const Around& around = Around())
 {
     Received received;
     flocksim::Setup setup = flocksim::Setup::flock(3, 1);
@@ -150,6 +161,9 @@ Received receiveRecords(const std::string& furtherOptions)
     EXPECT_TRUE(partner.started()) << partner.problem();
     kit::DeviceHost host("Vantrel\nport " + partner.portName() +
                          "\nmouse 2\ntransmitterrotation 0 0 1 90\nsensoroffset 3 0 0 1\n" + furtherOptions);
+    if (around.beforeInit) {
+        around.beforeInit(host);
+    }
     {
         kit::StdoutCapture quiet;
         if (host.init() != 1) {
@@ -174,13 +188,17 @@ Received receiveRecords(const std::string& furtherOptions)
     allocations = 0;
     counting = true;
     for (int i = 0; i <= kRecords; ++i) {
+        countingMalloc = around.countMalloc && i > 0;
         if (host.receive() != 1) {
             break;
         }
         received.trackers += host.masks().trackerMask != 0 ? 1 : 0;
         received.controllers += host.masks().controllerMask != 0 ? 1 : 0;
+        if (around.afterRecord) {
+            around.afterRecord(host);
+        }
     }
-    counting = false;
+    counting = countingMalloc = false;
     received.allocations = allocations;
     return received;
 }
@@ -210,54 +228,27 @@ TEST(Allocation, NonePerReceivedRecordThroughACalibrationLibrary)
     EXPECT_EQ(state->evaluateCalls, kRecords + 1);
 }
 
+// What the host does after each recvData: copy the changed entries under
+// the mutex, then hand them to the shared storages' journal and to OSC.
 TEST(Allocation, NonePerPublishedRecord)
 {
-    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
-    setup.units[1].mouse = true;
-    kit::FlockPartner partner(setup);
-    ASSERT_TRUE(partner.started()) << partner.problem();
-    kit::DeviceHost host("Vantrel\nport " + partner.portName() + "\nmouse 2\n");
     SharedStorages shared;
-    std::string error;
-    ASSERT_TRUE(shared.create("vantrel-alloc-test", host.trackers().storage()->log, error)) << error;
-    host.initInfo().trackerStorage = shared.trackerStorage();
-    host.initInfo().controllerStorage = shared.controllerStorage();
-    {
-        kit::StdoutCapture quiet;
-        ASSERT_EQ(host.init(), 1);
-    }
     OscPublisher osc;
+    std::string error;
     ASSERT_TRUE(osc.open("127.0.0.1:9", 0, error)) << error;  // the discard port: nothing needs to listen
-    osc.addDevice("flock", 1, 2, 1, 1);
-    shared.addDevice("flock", 1, 2, 1, 1);
-    shared.setRunning();
-
-    constexpr int kRecords = 100;
-    std::vector<std::uint8_t> bytes;
-    for (int i = 0; i <= kRecords; ++i) {
-        flocksim::Sample sample;
-        sample.words = {static_cast<std::int16_t>(i * 8), 0x100, 0x200, static_cast<std::int16_t>(i * 4), 0, 0};
-        sample.buttons = static_cast<std::uint8_t>((i / 2) % 2 == 0 ? 0x10 : 0x30);
-        const std::uint32_t address = i % 2 == 0 ? 2 : 3;
-        std::uint8_t record[flocksim::kMaxRecordLength];
-        const std::size_t length = flocksim::encodeRecord(sample, address == 2, address, record);
-        bytes.insert(bytes.end(), record, record + length);
-    }
-    bytes.push_back(0x80);
-    partner.send(bytes);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-
-    // What the host does after each recvData: copy the changed entries under
-    // the mutex, then hand them to the journal and to OSC. The first record
-    // is start-up: the C library reads the time zone's data then.
-    int records = 0;
     TrackerData tracker{};
     ControllerData controller{};
-    for (int i = 0; i <= kRecords; ++i) {
-        counting = countingMalloc = i > 0;
-        if (host.receive() != 1) {
-            break;
-        }
+    Around around;
+    around.countMalloc = true;
+    around.beforeInit = [&](kit::DeviceHost& host) {
+        ASSERT_TRUE(shared.create("vantrel-alloc-test", host.trackers().storage()->log, error)) << error;
+        host.initInfo().trackerStorage = shared.trackerStorage();
+        host.initInfo().controllerStorage = shared.controllerStorage();
+        osc.addDevice("flock", 1, 2, 1, 1);
+        shared.addDevice("flock", 1, 2, 1, 1);
+        shared.setRunning();
+    };
+    around.afterRecord = [&](kit::DeviceHost& host) {
         const std::uint32_t trackerMask = fromNetwork32(host.masks().trackerMask);
         const std::uint32_t controllerMask = fromNetwork32(host.masks().controllerMask);
         shared.trackerStorage()->lock();
@@ -265,17 +256,16 @@ TEST(Allocation, NonePerPublishedRecord)
             tracker = *shared.trackerStorage()->trackerEntry(static_cast<std::uint32_t>(__builtin_ctz(trackerMask)) + 1);
         }
         if (controllerMask != 0) {
-            controller =
-                *shared.controllerStorage()->controllerEntry(static_cast<std::uint32_t>(__builtin_ctz(controllerMask)) + 1);
+            controller = *shared.controllerStorage()->controllerEntry(
+                static_cast<std::uint32_t>(__builtin_ctz(controllerMask)) + 1);
         }
         shared.trackerStorage()->unlock();
         shared.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
         osc.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
-        ++records;
-    }
-    counting = countingMalloc = false;
-    EXPECT_EQ(allocations, 0u);
-    EXPECT_EQ(records, kRecords + 1);
+    };
+    const Received received = receiveRecords("", around);
+    EXPECT_EQ(received.allocations, 0u);
+    EXPECT_EQ(received.trackers, kRecords + 1);
     EXPECT_EQ(osc.sent() + osc.dropped(), static_cast<std::uint64_t>(kRecords + 1));
     EXPECT_EQ(osc.failed(), 0u);
 }

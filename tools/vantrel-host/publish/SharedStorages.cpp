@@ -35,6 +35,20 @@ bool abandonedBlock(const char* name)
 
 }  // namespace
 
+// The slot of the given sequence number (counting from 1) with its own
+// fields for an entry record; the caller copies the record.
+template <typename Entry>
+SharedJournalSlot& SharedStorages::fillSlot(std::uint32_t sequence, SharedRecordKind kind, const Entry& entry,
+                                            std::uint32_t device)
+{
+    SharedJournalSlot& slot = journal_[(sequence - 1) % kSharedJournalCapacity];
+    slot.sequence = sequence;
+    slot.kind = kind;
+    slot.entry = static_cast<std::uint16_t>(fromNetwork32(entry.storageIndex));
+    slot.device = device;
+    return slot;
+}
+
 SharedStorages::~SharedStorages()
 {
     close();
@@ -140,20 +154,12 @@ void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, co
     lock();
     std::uint32_t written = header_->journalWritten;
     if (tracker != nullptr) {
-        SharedJournalSlot& slot = journal_[written++ % kSharedJournalCapacity];
-        slot.sequence = written;
-        slot.kind = kSharedTrackerRecord;
-        slot.entry = static_cast<std::uint16_t>(fromNetwork32(tracker->storageIndex));
-        slot.device = device;
-        slot.record.tracker = *tracker;
+        ++written;
+        fillSlot(written, kSharedTrackerRecord, *tracker, device).record.tracker = *tracker;
     }
     if (controller != nullptr) {
-        SharedJournalSlot& slot = journal_[written++ % kSharedJournalCapacity];
-        slot.sequence = written;
-        slot.kind = kSharedControllerRecord;
-        slot.entry = static_cast<std::uint16_t>(fromNetwork32(controller->storageIndex));
-        slot.device = device;
-        slot.record.controller = *controller;
+        ++written;
+        fillSlot(written, kSharedControllerRecord, *controller, device).record.controller = *controller;
     }
     header_->journalWritten = written;
     unlock();

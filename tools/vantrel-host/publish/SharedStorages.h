@@ -46,6 +46,9 @@ public:
     void close();
 
 private:
+    template <typename Entry>
+    SharedJournalSlot& fillSlot(std::uint32_t sequence, SharedRecordKind kind, const Entry& entry,
+                                std::uint32_t device);
     void lock();
     void unlock();
 
