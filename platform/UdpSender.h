@@ -8,9 +8,7 @@
 namespace platform {
 
 struct UdpSender {
-    int socket = -1;
-    unsigned char address[128] = {};  // the resolved destination (a sockaddr)
-    std::uint32_t addressLength = 0;
+    int socket = -1;  // connected to the destination
 };
 
 // Resolves host (a name or a numeric IPv4/IPv6 address) and port once and
@@ -21,7 +19,8 @@ bool openUdpSender(const char* host, const char* port, int multicastHops, UdpSen
 
 enum class SendResult { Sent, Dropped, Failed };
 
-// Sends one datagram; Dropped when the socket's buffer is full.
+// Sends one datagram; Dropped when the socket's buffer is full or when the
+// system learnt that nobody receives at the destination.
 SendResult sendDatagram(UdpSender& sender, const void* data, std::size_t size, std::uint32_t& errorCode);
 
 void closeUdpSender(UdpSender& sender);
