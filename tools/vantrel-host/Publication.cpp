@@ -81,7 +81,7 @@ void Publication::finish()
     if (osc_) {
         std::cout.flush();
         std::cerr << "vantrel-host: OSC: " << osc_->sent() << " bundles sent, " << osc_->dropped()
-                  << " dropped (socket buffer full), " << osc_->failed() << " failed" << std::endl;
+                  << " dropped (socket buffer full or no receiver), " << osc_->failed() << " failed" << std::endl;
         osc_.reset();
     }
 #endif
