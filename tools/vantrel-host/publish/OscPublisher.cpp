@@ -24,6 +24,16 @@ float scaled(std::int32_t networkValue, double divisor)
                               divisor);
 }
 
+// A message's 32-bit argument, in place. liblo keeps the arguments 4-byte
+// aligned in the message's data, so they are written as bytes rather than
+// through the (8-byte aligned) lo_arg union.
+template <typename Value>
+void setArgument(lo_arg* argument, Value value)
+{
+    static_assert(sizeof(Value) == 4, "a 32-bit argument");
+    std::memcpy(argument, &value, sizeof value);
+}
+
 }  // namespace
 
 OscPublisher::~OscPublisher()
@@ -132,7 +142,7 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
             trackerAddress = &trackers_[id - 1];
             lo_arg** argv = lo_message_get_argv(trackerAddress->message);
             for (int i = 0; i < 6; ++i) {
-                argv[i]->f = scaled(tracker->pose[i], 100000.0);
+                setArgument(argv[i], scaled(tracker->pose[i], 100000.0));
             }
         }
     }
@@ -148,10 +158,10 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
             }
             lo_arg** argv = lo_message_get_argv(controllerAddress->message);
             const std::uint8_t* bits = controller->buttonBits;
-            argv[0]->i = static_cast<std::int32_t>(std::uint32_t{bits[0]} | std::uint32_t{bits[1]} << 8 |
-                                                   std::uint32_t{bits[2]} << 16 | std::uint32_t{bits[3]} << 24);
+            setArgument(argv[0], static_cast<std::int32_t>(std::uint32_t{bits[0]} | std::uint32_t{bits[1]} << 8 |
+                                                           std::uint32_t{bits[2]} << 16 | std::uint32_t{bits[3]} << 24));
             for (std::uint32_t v = 0; v < valuators; ++v) {
-                argv[1 + v]->f = scaled(controller->valuators[v], 1000.0);
+                setArgument(argv[1 + v], scaled(controller->valuators[v], 1000.0));
             }
         }
     }
