@@ -3,9 +3,10 @@
 # streams 823 records per second in total from the flock simulator, every
 # record a moving pose: with 32 units (super addressing, the default) the
 # records of a measurement cycle come together, with 1 unit every record
-# comes alone and wakes the host by itself. Measures user + system CPU of the
-# whole host process over the streaming part only (from /proc), and the
-# records per second it wrote.
+# comes alone and wakes the host by itself. Measures the CPU time (user +
+# system) of the whole host process over the streaming part only, from the
+# time on a CPU that /proc keeps for each of its threads, and the records per
+# second it wrote.
 #
 # Usage: bash bench/host-load.sh [seconds] [units] [preset]   (build the preset first)
 # VANTREL_HOST_OPTIONS adds options to the host's command line, for example
@@ -37,17 +38,17 @@ host=$!
 until [ -s "$work/samples.jsonl" ]; do sleep 0.2; done
 sleep 2
 
-ticks() { awk '{ print $14 + $15 }' "/proc/$host/stat"; }
-userTicks() { awk '{ print $14 }' "/proc/$host/stat"; }
-hz=$(getconf CLK_TCK)
-before=$(ticks); userBefore=$(userTicks); lines_before=$(wc -l <"$work/samples.jsonl"); start=$(date +%s.%N)
+# Nanoseconds on a CPU, summed over the process's threads (all of them live
+# through the measurement).
+cpu() { cat /proc/$host/task/*/schedstat | awk '{ sum += $1 } END { printf "%.0f\n", sum }'; }
+before=$(cpu); lines_before=$(wc -l <"$work/samples.jsonl"); start=$(date +%s.%N)
 sleep "$seconds"
-after=$(ticks); userAfter=$(userTicks); lines_after=$(wc -l <"$work/samples.jsonl"); end=$(date +%s.%N)
+after=$(cpu); lines_after=$(wc -l <"$work/samples.jsonl"); end=$(date +%s.%N)
 kill -TERM $host
 wait $host
 status=$?
 
-awk -v u="$units" -v s="$seconds" -v l=$((lines_after - lines_before)) -v t=$((after - before)) -v hz="$hz" \
-    -v user=$((userAfter - userBefore)) -v start="$start" -v end="$end" -v status="$status" 'BEGIN {
-        printf "%s units, %s s of streaming: %.0f records/s written, host CPU %.2f %% of one core", u, s, l / (end - start), 100 * t / hz / (end - start)
-        printf " (user + system, %d ticks of 1/%d s, %d of them user); exit status %d\n", t, hz, user, status }'
+awk -v u="$units" -v s="$seconds" -v l=$((lines_after - lines_before)) -v t=$((after - before)) \
+    -v start="$start" -v end="$end" -v status="$status" 'BEGIN {
+        printf "%s units, %s s of streaming: %.0f records/s written, host CPU %.2f %% of one core", u, s, l / (end - start), 100 * t / 1e9 / (end - start)
+        printf " (%.1f us per record); exit status %d\n", t / 1e3 / l, status }'

@@ -38,7 +38,4 @@ std::FILE* takeStandardOutput();
 // The folder that holds the running program, without a trailing separator.
 std::string programFolder();
 
-// Whether this Windows program runs under Wine (false natively).
-bool runningUnderWine();
-
 }  // namespace platform

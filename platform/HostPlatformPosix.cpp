@@ -101,9 +101,4 @@ std::string programFolder()
     return slash == std::string::npos ? std::string(".") : folder.substr(0, slash == 0 ? 1 : slash);
 }
 
-bool runningUnderWine()
-{
-    return false;
-}
-
 }  // namespace platform

@@ -111,10 +111,4 @@ std::string programFolder()
     return separator == std::string::npos ? std::string(".") : folder.substr(0, separator);
 }
 
-bool runningUnderWine()
-{
-    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 }  // namespace platform
