@@ -9,6 +9,8 @@
 # second it wrote.
 #
 # Usage: bash bench/host-load.sh [seconds] [units] [preset]   (build the preset first)
+# VANTREL_HOST_OPTIONS adds options to the host's command line, for example
+# "--osc 127.0.0.1:7770" to measure what publication costs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
@@ -30,7 +32,7 @@ device load "$PWD/$bin/libvantrel.so" $units
   addressingmode $([ $addressing = 14 ] && echo normal || echo super)
 CONFIG
 
-"$bin/vantrel-host" run "$work/load.cfg" --format jsonl >"$work/samples.jsonl" 2>"$work/log" &
+"$bin/vantrel-host" run "$work/load.cfg" --format jsonl ${VANTREL_HOST_OPTIONS:-} >"$work/samples.jsonl" 2>"$work/log" &
 host=$!
 # Streaming has begun when samples arrive; give it two more seconds to settle.
 until [ -s "$work/samples.jsonl" ]; do sleep 0.2; done

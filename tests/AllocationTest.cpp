@@ -1,20 +1,27 @@
-// The path of a record, from the port to the storages, allocates nothing.
-// This program counts every allocation that the receiving thread makes.
+// The path of a record, from the port to the storages, allocates nothing;
+// nor does the host's publication of it (the shared storages' journal and an
+// OSC bundle). This program counts every allocation that the receiving
+// thread makes: C++ allocations and, for the publication, the C library's
+// too, which liblo uses (except under AddressSanitizer, which owns malloc
+// there).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <string>
 #include <vector>
 
 #include "FlockRecord.h"
+#include "OscPublisher.h"
+#include "SharedStorages.h"
 #include "calib/test/TestCalib.h"
+#include "common/DataRecords.h"
 #include "kit/DeviceHost.h"
 #include "kit/FlockPartner.h"
 #include "kit/ModuleLibrary.h"
@@ -27,6 +34,8 @@
 namespace {
 
 thread_local bool counting = false;
+// The C library's allocations too (set only where asked for).
+thread_local bool countingMalloc = false;
 thread_local std::size_t allocations = 0;
 
 // A failure made to order: the allocation with this number (counted from
@@ -66,6 +75,38 @@ void* allocate(std::size_t size)
 }
 
 }  // namespace
+
+#if !defined(__SANITIZE_ADDRESS__)
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* memory, std::size_t size);
+
+void* malloc(std::size_t size)
+{
+    if (countingMalloc) {
+        ++allocations;
+    }
+    return __libc_malloc(size);
+}
+
+void* calloc(std::size_t count, std::size_t size)
+{
+    if (countingMalloc) {
+        ++allocations;
+    }
+    return __libc_calloc(count, size);
+}
+
+void* realloc(void* memory, std::size_t size)
+{
+    if (countingMalloc) {
+        ++allocations;
+    }
+    return __libc_realloc(memory, size);
+}
+}
+#endif
 
 void* operator new(std::size_t size)
 {
@@ -125,9 +166,19 @@ struct Received {
     int controllers = 0;
 };
 
+// What a test adds around the device: its set-up before init, and what a
+// host does with each received record (counted with the reception). With
+// countMalloc the C library's allocations count too, from the second record
+// on (the first is start-up: the C library reads the time zone's data then).
+struct Around {
+    std::function<void(kit::DeviceHost&)> beforeInit;
+    std::function<void(kit::DeviceHost&)> afterRecord;
+    bool countMalloc = false;
+};
+
 // Receives 201 records of two units, every one different, the mouse's
 // buttons changing, through a device with the given further options.
-Received receiveRecords(const std::string& furtherOptions)
+Received receiveRecords(const std::string& furtherOptions, const Around& around = Around())
 {
     Received received;
     flocksim::Setup setup = flocksim::Setup::flock(3, 1);
@@ -136,6 +187,9 @@ Received receiveRecords(const std::string& furtherOptions)
     EXPECT_TRUE(partner.started()) << partner.problem();
     kit::DeviceHost host("Vantrel\nport " + partner.portName() +
                          "\nmouse 2\ntransmitterrotation 0 0 1 90\nsensoroffset 3 0 0 1\n" + furtherOptions);
+    if (around.beforeInit) {
+        around.beforeInit(host);
+    }
     {
         kit::StdoutCapture quiet;
         if (host.init() != 1) {
@@ -160,13 +214,17 @@ Received receiveRecords(const std::string& furtherOptions)
     allocations = 0;
     counting = true;
     for (int i = 0; i <= kRecords; ++i) {
+        countingMalloc = around.countMalloc && i > 0;
         if (host.receive() != 1) {
             break;
         }
         received.trackers += host.masks().trackerMask != 0 ? 1 : 0;
         received.controllers += host.masks().controllerMask != 0 ? 1 : 0;
+        if (around.afterRecord) {
+            around.afterRecord(host);
+        }
     }
-    counting = false;
+    counting = countingMalloc = false;
     received.allocations = allocations;
     return received;
 }
@@ -238,6 +296,48 @@ TEST(Allocation, InitFailsCleanlyWhereverAnAllocationFails)
         }
         EXPECT_GT(number, 10u);
     }
+}
+
+// What the host does after each recvData: copy the changed entries under
+// the mutex, then hand them to the shared storages' journal and to OSC.
+TEST(Allocation, NonePerPublishedRecord)
+{
+    SharedStorages shared;
+    OscPublisher osc;
+    std::string error;
+    ASSERT_TRUE(osc.open("127.0.0.1:9", 0, error)) << error;  // the discard port: nothing needs to listen
+    TrackerData tracker{};
+    ControllerData controller{};
+    Around around;
+    around.countMalloc = true;
+    around.beforeInit = [&](kit::DeviceHost& host) {
+        ASSERT_TRUE(shared.create("vantrel-alloc-test", host.trackers().storage()->log, error)) << error;
+        host.initInfo().trackerStorage = shared.trackerStorage();
+        host.initInfo().controllerStorage = shared.controllerStorage();
+        osc.addDevice("flock", 1, 2, 1, 1);
+        shared.addDevice("flock", 1, 2, 1, 1);
+        shared.setRunning();
+    };
+    around.afterRecord = [&](kit::DeviceHost& host) {
+        const std::uint32_t trackerMask = fromNetwork32(host.masks().trackerMask);
+        const std::uint32_t controllerMask = fromNetwork32(host.masks().controllerMask);
+        shared.trackerStorage()->lock();
+        if (trackerMask != 0) {
+            tracker = *shared.trackerStorage()->trackerEntry(static_cast<std::uint32_t>(__builtin_ctz(trackerMask)) + 1);
+        }
+        if (controllerMask != 0) {
+            controller = *shared.controllerStorage()->controllerEntry(
+                static_cast<std::uint32_t>(__builtin_ctz(controllerMask)) + 1);
+        }
+        shared.trackerStorage()->unlock();
+        shared.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
+        osc.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
+    };
+    const Received received = receiveRecords("", around);
+    EXPECT_EQ(received.allocations, 0u);
+    EXPECT_EQ(received.trackers, kRecords + 1);
+    EXPECT_EQ(osc.sent() + osc.dropped(), static_cast<std::uint64_t>(kRecords + 1));
+    EXPECT_EQ(osc.failed(), 0u);
 }
 
 // The host program's outputs take a sample without allocating: JSON lines,

@@ -1,12 +1,15 @@
 // The host program itself (vantrel-host) as a user runs it, against the flock
-// simulator on a pseudo-terminal: its JSON lines, its stop on SIGTERM, and
-// its exit codes and messages when a device cannot run.
+// simulator on a pseudo-terminal: its JSON lines, its stop on SIGTERM, its
+// exit codes and messages when a device cannot run, and its publication to
+// other processes (shared storages read by a second process, OSC received by
+// oscdump).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -216,6 +219,147 @@ TEST(HostProgram, DevicesThatCannotRunEndItWithTheirReason)
     EXPECT_NE(lines[lines.size() - 2].find("ERROR: CVantrel: Invalid arg found for Vantrel at line 1."), std::string::npos)
         << run.err;
     EXPECT_EQ(lines.back(), "vantrel-host: device \"flock\" (" + badUnits.path() + ":1): init failed");
+}
+
+// A name for a test's shared storages that no other run uses: the unique
+// part of a temporary file's name.
+std::string blockName(const kit::TempFile& marker)
+{
+    return "vantrel-" + marker.path().substr(marker.path().find_last_of('/') + 1);
+}
+
+TEST(HostProgram, WatchWritesTheSamplesOfTheSharedStoragesAsRunDoes)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config()), watched(""), watchErrors(""), watchStatus("");
+    const std::string name = blockName(watchStatus);
+    // The reader starts while the host sets its devices up.
+    const Finished run = runScript("HOST run '" + config.path() + "' --format jsonl --duration 3 --shm " + name +
+                                   " >OUT 2>ERR & pid=\\$!; sleep 0.2; timeout -k 5 30 HOST watch " + name + " --format jsonl >'" +
+                                   watched.path() + "' 2>'" + watchErrors.path() + "'; echo \\$? >'" +
+                                   watchStatus.path() + "'; wait \\$pid");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(contentOf(watchStatus.path()), "0\n") << contentOf(watchErrors.path());
+    const std::vector<std::string> written = linesOf(run.out);
+    EXPECT_GT(written.size(), 300u);
+    EXPECT_EQ(linesOf(contentOf(watched.path())), written);
+    // The host removed the block's name at its end.
+    EXPECT_FALSE(std::ifstream("/dev/shm/" + name).good());
+}
+
+TEST(HostProgram, AReaderThatDiesHoldingTheMutexDoesNotStopTheHost)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    // Another program, with nothing of ours but the documented layout: waits
+    // until the host publishes, takes the block's mutex and kills itself.
+    kit::TempFile config(flock.config()), reader(R"(import ctypes, mmap, os, signal, struct, sys, time
+name = sys.argv[1]
+for attempt in range(300):
+    try:
+        block = mmap.mmap(os.open('/dev/shm/' + name, os.O_RDWR), 0)
+        if block[0:8] == b'vantrel\0' and struct.unpack_from('=I', block, 1680)[0] > 0:
+            break
+    except (OSError, ValueError):
+        pass
+    time.sleep(0.05)
+mutex = ctypes.addressof(ctypes.c_char.from_buffer(block, struct.unpack_from('=I', block, 20)[0]))
+locked = ctypes.CDLL(None).pthread_mutex_lock(ctypes.c_void_p(mutex))
+print(locked, '%.6f' % time.time(), flush=True)
+os.kill(os.getpid(), signal.SIGKILL)
+)"), died("");
+    const std::string name = blockName(died);
+    // A host that waits for the dead reader for ever is ended after 30 s.
+    const Finished run = runScript("timeout -k 5 30 HOST run '" + config.path() + "' --format jsonl --duration 4 --shm " + name +
+                                   " >OUT 2>ERR & pid=\\$!; python3 '" + reader.path() + "' " + name + " >'" +
+                                   died.path() + "'; wait \\$pid");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The reader held the mutex (pthread_mutex_lock gave 0) when it died.
+    std::istringstream death(contentOf(died.path()));
+    int locked = -1;
+    double deathTime = 0.0;
+    death >> locked >> deathTime;
+    ASSERT_EQ(locked, 0) << contentOf(died.path());
+    // Its death was found and reported once.
+    int reports = 0;
+    for (const std::string& line : linesOf(run.err)) {
+        reports += line.find("Owner died") != std::string::npos || line.find("died holding") != std::string::npos;
+    }
+    EXPECT_EQ(reports, 1) << run.err;
+    // The host went on publishing for the rest of its run.
+    int after = 0;
+    for (const std::string& line : linesOf(run.out)) {
+        after += nlohmann::json::parse(line)["time"].get<double>() > deathTime + 0.5;
+    }
+    EXPECT_GT(after, 100) << "samples after the reader's death at " << std::fixed << deathTime;
+}
+
+// oscdump's line for a message: time tag (seconds.fraction since 1900, in
+// hexadecimal), address, type tags, arguments.
+struct DumpedMessage {
+    double time = 0.0;  // since 1970
+    std::string address;
+    std::string types;
+    std::vector<double> arguments;
+};
+
+DumpedMessage parseDumped(const std::string& line)
+{
+    DumpedMessage message;
+    std::istringstream fields(line);
+    std::string tag;
+    fields >> tag >> message.address >> message.types;
+    const std::size_t dot = tag.find('.');
+    if (dot != std::string::npos) {
+        message.time = static_cast<double>(std::stoul(tag.substr(0, dot), nullptr, 16)) - 2208988800.0 +
+                       static_cast<double>(std::stoul(tag.substr(dot + 1), nullptr, 16)) / 4294967296.0;
+    }
+    for (double value = 0.0; fields >> value;) {
+        message.arguments.push_back(value);
+    }
+    return message;
+}
+
+TEST(HostProgram, OscdumpReceivesEverySampleWithItsAddressAndValues)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config()), dump(""), dumpErrors("");
+    // A port of its own: from the unique part of a temporary file's name.
+    const std::string port = std::to_string(20000 + std::hash<std::string>()(dump.path()) % 20000);
+    const Finished run = runScript("oscdump -L " + port + " >'" + dump.path() + "' 2>'" + dumpErrors.path() +
+                                   "' & dump=\\$!; sleep 0.3; HOST run '" + config.path() +
+                                   "' --format jsonl --duration 3 --osc 127.0.0.1:" + port +
+                                   " >OUT 2>ERR; status=\\$?; sleep 0.5; kill \\$dump; exit \\$status");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> samples = linesOf(run.out);
+    const std::vector<std::string> messages = linesOf(contentOf(dump.path()));
+    ASSERT_GT(samples.size(), 300u);
+    ASSERT_EQ(messages.size(), samples.size()) << contentOf(dumpErrors.path());
+    const char* names[6] = {"x", "y", "z", "azimuth", "elevation", "roll"};
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const nlohmann::json sample = nlohmann::json::parse(samples[i]);
+        const DumpedMessage message = parseDumped(messages[i]);
+        EXPECT_NEAR(message.time, sample["time"].get<double>(), 1e-6) << messages[i] << "\n" << samples[i];
+        if (sample.contains("tracker")) {
+            EXPECT_EQ(message.address, "/vantrel/flock/tracker/" + std::to_string(sample["tracker"].get<int>()));
+            ASSERT_EQ(message.types, "ffffff") << messages[i];
+            for (int k = 0; k < 6; ++k) {
+                // 32-bit floats, printed with six decimals.
+                const double value = sample[names[k]].get<double>();
+                EXPECT_NEAR(message.arguments[k], value, 1e-6 + 1.2e-7 * std::fabs(value)) << messages[i] << "\n" << samples[i];
+            }
+        } else {
+            EXPECT_EQ(message.address, "/vantrel/flock/controller/" + std::to_string(sample["controller"].get<int>()));
+            ASSERT_EQ(message.types, "i") << messages[i];
+            int bits = 0;
+            for (std::size_t b = 0; b < sample["buttons"].size(); ++b) {
+                bits |= sample["buttons"][b].get<int>() << b;
+            }
+            EXPECT_EQ(message.arguments[0], bits) << messages[i] << "\n" << samples[i];
+        }
+    }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 native_packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libcli11-dev nlohmann-json3-dev python3-matplotlib)
+    libcli11-dev nlohmann-json3-dev python3-matplotlib pkg-config liblo-dev)
 
 if [ "${1:-}" = native ]; then
     # Nothing to do (and no root needed) when everything is there.
@@ -26,7 +26,7 @@ dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${native_packages[@]}" valgrind \
     g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686 \
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev liblo-tools
 
 # Wine's 32-bit loader is a 32-bit Linux program. Where the kernel cannot run
 # those (no IA-32 emulation), let qemu run it.

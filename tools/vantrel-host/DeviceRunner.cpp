@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "SampleRecords.h"
 #include "SampleText.h"
 
 namespace host {
@@ -112,6 +113,19 @@ void DeviceRunner::receive(SampleSink& sinks)
         for (std::uint32_t i = 0; i < count; ++i) {
             sinks.sample(pending_[i]);
         }
+        if (haveTracker_ || haveController_) {
+            for (std::size_t i = 0; i < listenerCount_; ++i) {
+                listeners_[i]->record(index_, haveTracker_ ? &lastTracker_ : nullptr,
+                                      haveController_ ? &lastController_ : nullptr);
+            }
+        }
+    }
+}
+
+void DeviceRunner::addListener(RecordListener* listener)
+{
+    if (listenerCount_ < kMaxListeners) {
+        listeners_[listenerCount_++] = listener;
     }
 }
 
@@ -135,36 +149,28 @@ void forEachMarked(std::uint32_t mask, HostStorage& storage, Visit visit)
     storage.mutex().unlock();
 }
 
-// The fields that both kinds of entry begin with.
-template <typename Entry>
-void takeHeader(HostSample& sample, const Entry& entry, std::uint32_t device, std::uint32_t id, bool tracker)
-{
-    sample.seconds = fromNetworkOrder(entry.sampleSeconds);
-    sample.microseconds = fromNetworkOrder(entry.sampleMicroseconds);
-    sample.device = device;
-    sample.id = id;
-    sample.tracker = tracker;
-}
-
 }  // namespace
 
 std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
 {
     std::uint32_t count = 0;
+    haveTracker_ = false;
+    haveController_ = false;
     forEachMarked(fromNetworkOrder(masks.trackerMask), trackers_, [&](std::uint32_t id) {
         const TrackerData& entry = trackers_.trackers()[id - 1];
-        HostSample& sample = pending_[count++];
-        takeHeader(sample, entry, index_, id, true);
-        for (int i = 0; i < 6; ++i) {
-            sample.pose[i] = static_cast<std::int32_t>(fromNetworkOrder(static_cast<std::uint32_t>(entry.pose[i])));
+        if (!haveTracker_ && listenerCount_ != 0) {
+            lastTracker_ = entry;
+            haveTracker_ = true;
         }
+        trackerSample(entry, index_, id, pending_[count++]);
     });
     forEachMarked(fromNetworkOrder(masks.controllerMask), controllers_, [&](std::uint32_t id) {
         const ControllerData& entry = controllers_.controllers()[id - 1];
-        HostSample& sample = pending_[count++];
-        takeHeader(sample, entry, index_, id, false);
-        sample.buttonCount = fromNetworkOrder(entry.buttonCount);
-        std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
+        if (!haveController_ && listenerCount_ != 0) {
+            lastController_ = entry;
+            haveController_ = true;
+        }
+        controllerSample(entry, index_, id, pending_[count++]);
     });
     return count;
 }

@@ -10,6 +10,7 @@
 #include "ConfigFile.h"
 #include "HostStorage.h"
 #include "ModuleLibrary.h"
+#include "RecordListener.h"
 #include "SampleSink.h"
 #include "vantrel/CBase.h"
 
@@ -40,6 +41,12 @@ public:
     // The thread's loop; returns when the flag is cleared or recvData keeps
     // failing (failed() then tells).
     void receive(SampleSink& sinks);
+    // Hands every received record, as the storages hold it, to the listener
+    // too (shared storages' journal, OSC). Before receive; at most
+    // kMaxListeners.
+    void addListener(RecordListener* listener);
+    static constexpr std::size_t kMaxListeners = 4;
+
     // stop, once, for an initialised device.
     bool stop();
 
@@ -69,6 +76,13 @@ private:
     bool failed_ = false;
     DeviceInfo info_;
     HostSample pending_[2 * kStorageCapacity];
+    RecordListener* listeners_[kMaxListeners] = {};
+    std::size_t listenerCount_ = 0;
+    // The raw entries of the last record, for the listeners.
+    TrackerData lastTracker_{};
+    ControllerData lastController_{};
+    bool haveTracker_ = false;
+    bool haveController_ = false;
 };
 
 }  // namespace host

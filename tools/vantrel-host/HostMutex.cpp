@@ -1,5 +1,6 @@
 #include "HostMutex.h"
 
+#include <iostream>
 #include <stdexcept>
 
 #include "platform/HostPlatform.h"
@@ -13,15 +14,22 @@ HostMutex::HostMutex() : handle_(platform::createHostMutex())
     }
 }
 
+HostMutex::HostMutex(void* borrowedHandle) : handle_(borrowedHandle), owned_(false) {}
+
 HostMutex::~HostMutex()
 {
-    platform::destroyHostMutex(handle_);
+    if (owned_) {
+        platform::destroyHostMutex(handle_);
+    }
 }
 
 void HostMutex::lock()
 {
     std::uint32_t error = 0;
-    platform::lockMutex(handle_, error);
+    if (platform::lockMutex(handle_, error) == platform::LockResult::Abandoned) {
+        // Ours now, and usable again: only the process that held it is gone.
+        std::cerr << "vantrel-host: a process died holding a storage's mutex; the host took it over" << std::endl;
+    }
 }
 
 void HostMutex::unlock()

@@ -8,17 +8,22 @@ class HostMutex {
 public:
     // Throws std::runtime_error when the system gives no mutex.
     HostMutex();
+    // A mutex that lives elsewhere (the shared storages' one): used, never
+    // destroyed.
+    explicit HostMutex(void* borrowedHandle);
     ~HostMutex();
     HostMutex(const HostMutex&) = delete;
     HostMutex& operator=(const HostMutex&) = delete;
 
     void* handle() const { return handle_; }
-    // Waits without time limit; an abandoned mutex is taken over.
+    // Waits without time limit; an abandoned mutex is taken over (and that
+    // its owner died is said on standard error).
     void lock();
     void unlock();
 
 private:
     void* handle_;
+    bool owned_ = true;
 };
 
 }  // namespace host

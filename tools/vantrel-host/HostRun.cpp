@@ -9,8 +9,8 @@
 
 #include "DeviceRunner.h"
 #include "HostStorage.h"
-#include "LineSink.h"
-#include "LiveTable.h"
+#include "Outputs.h"
+#include "Publication.h"
 #include "SinkSet.h"
 #include "platform/HostPlatform.h"
 
@@ -51,45 +51,16 @@ bool HostRun::stopRequested()
 
 int HostRun::run()
 {
-    using Format = RunOptions::Format;
-    Format format = options_.format;
-    if (format == Format::Automatic) {
-        format = platform::isTerminal(stdout) ? Format::Table : Format::JsonLines;
-    }
-
     // Outputs first: a file that cannot be written ends the run before any
     // device is touched.
-    std::unique_ptr<SampleSink> screen;
-    if (format == Format::Table) {
-        platform::enableTerminalEscapes();
-        screen = std::make_unique<LiveTable>(stdout);
-    } else {
-        // Our lines alone on standard output; the module's log goes to
-        // standard error.
-        std::FILE* data = platform::takeStandardOutput();
-        const bool own = data != nullptr;
-        screen = std::make_unique<LineSink>(own ? data : stdout,
-                                            format == Format::Csv ? LineSink::Format::Csv : LineSink::Format::JsonLines,
-                                            own);
+    Outputs outputs;
+    std::string error;
+    if (!outputs.open(options_, error)) {
+        say(error);
+        return kExitUsage;
     }
-    std::string recordPath = options_.record;
-    if (recordPath.empty() && !options_.plot.empty()) {
-        recordPath = options_.plot + ".jsonl";
-    }
-    std::unique_ptr<SampleSink> record;
-    if (!recordPath.empty()) {
-        std::FILE* file = std::fopen(recordPath.c_str(), "wb");
-        if (file == nullptr) {
-            say("cannot write \"" + recordPath + "\"");
-            return kExitUsage;
-        }
-        record = std::make_unique<LineSink>(file, LineSink::formatOf(recordPath), true);
-    }
-    SinkSet sinks;
-    sinks.add(screen.get());
-    if (record) {
-        sinks.add(record.get());
-    }
+    const std::string& recordPath = outputs.recordPath();
+    SinkSet& sinks = outputs.sinks();
     for (SampleSink* sink : extraSinks_) {
         sinks.add(sink);
     }
@@ -97,8 +68,21 @@ int HostRun::run()
     LogSettings log = defaultLogSettings("vantrel-host");
     log.debugLevel = options_.debugLevel;
     log.enabled = options_.quiet ? 0 : 1;
-    HostStorage trackers(HostStorage::Kind::Tracker, log);
-    HostStorage controllers(HostStorage::Kind::Controller, log);
+    // The storages are the host's own, or point into the shared block.
+    Publication publication;
+    if (!publication.open(options_, log, error)) {
+        say(error);
+        return kExitUsage;
+    }
+    SharedStorages* shared = publication.shared();
+    const std::unique_ptr<HostStorage> trackerStorage =
+        shared != nullptr ? std::make_unique<HostStorage>(*shared->trackerStorage(), log)
+                          : std::make_unique<HostStorage>(HostStorage::Kind::Tracker, log);
+    const std::unique_ptr<HostStorage> controllerStorage =
+        shared != nullptr ? std::make_unique<HostStorage>(*shared->controllerStorage(), log)
+                          : std::make_unique<HostStorage>(HostStorage::Kind::Controller, log);
+    HostStorage& trackers = *trackerStorage;
+    HostStorage& controllers = *controllerStorage;
 
     std::vector<std::unique_ptr<DeviceRunner>> devices;
     bool loaded = true;
@@ -150,6 +134,7 @@ int HostRun::run()
         infos.push_back(device->info());
     }
     sinks.begin(infos);
+    publication.begin(infos, devices);
 
     std::vector<std::thread> threads;
     std::atomic<std::size_t> running{devices.size()};
@@ -193,6 +178,7 @@ int HostRun::run()
         device->stop();
     }
     devices.clear();
+    publication.finish();
     sinks.finish();
 
     if (!options_.plot.empty()) {

@@ -22,6 +22,9 @@ struct RunOptions {
     std::string python = "python3";     // the interpreter that runs it
     std::int32_t debugLevel = 0;        // the logger's debug level
     bool quiet = false;                 // the module writes nothing
+    std::string shm;                    // the storages in shared memory of this name
+    std::string osc;                    // HOST:PORT that OSC bundles go to
+    int oscHops = 0;                    // hops of multicast OSC datagrams; 0: the system's default
 };
 
 // The program's exit codes.

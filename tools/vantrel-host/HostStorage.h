@@ -19,6 +19,10 @@ public:
     // log: the settings of the logger that reports the storage's and the
     // mutex's failures.
     HostStorage(Kind kind, const LogSettings& log);
+    // A storage whose list, count and mutex live elsewhere (the shared
+    // storages block): this object points into `shared`'s list and count and
+    // uses its mutex.
+    HostStorage(const CDataStorage& shared, const LogSettings& log);
     HostStorage(const HostStorage&) = delete;
     HostStorage& operator=(const HostStorage&) = delete;
 
@@ -26,9 +30,9 @@ public:
     CMutexH* mutexObject() { return &mutexObject_; }
     HostMutex& mutex() { return mutex_; }
     // Read under the mutex.
-    std::uint32_t count() const { return count_; }
-    TrackerData* trackers() { return trackers_.get(); }
-    ControllerData* controllers() { return controllers_.get(); }
+    std::uint32_t count() const { return *storage_.countPtr; }
+    TrackerData* trackers() { return storage_.trackerList; }
+    ControllerData* controllers() { return storage_.controllerList; }
 
 private:
     HostMutex mutex_;

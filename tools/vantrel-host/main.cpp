@@ -11,13 +11,14 @@
 #include "ConfigFile.h"
 #include "DemoFlock.h"
 #include "HostRun.h"
+#include "WatchRun.h"
 #include "platform/HostPlatform.h"
 
 namespace {
 
-// The options of run and demo; the format's name is turned into
-// RunOptions::format after parsing (formatOf).
-void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& format)
+// The outputs, which run, demo and watch have alike; the format's name is
+// turned into RunOptions::format after parsing (formatOf).
+void addOutputOptions(CLI::App& command, host::RunOptions& options, std::string& format)
 {
     command.add_option("--format", format,
                        "table: the live table; jsonl or csv: one line per changed sample "
@@ -25,10 +26,22 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& fo
         ->check(CLI::IsMember({"table", "jsonl", "csv"}));
     command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
     command.add_option("--record", options.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
+}
+
+// The options of run and demo.
+void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& format)
+{
+    addOutputOptions(command, options, format);
     command.add_option("--plot", options.plot, "at the end, draw the recorded samples into FILE.png (tools/plot.py)");
     command.add_option("--debug", options.debugLevel,
                        "the module's debug level: 1 the device, 3 the layers, 4 and up everything");
     command.add_flag("--quiet", options.quiet, "the module writes no log lines");
+    command.add_option("--shm", options.shm,
+                       "keep the storages in shared memory of this NAME (vantrel-host watch NAME reads them)");
+    command.add_option("--osc", options.osc,
+                       "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
+    command.add_option("--osc-ttl", options.oscHops, "hops that multicast OSC datagrams may take")
+        ->check(CLI::Range(1, 255));
 }
 
 host::RunOptions::Format formatOf(const std::string& name)
@@ -129,6 +142,14 @@ int main(int argc, char** argv)
                                  "flocksim ") +
                          host::DemoFlock::simulatorOptions() + " --wine-com 7 makes COM7)");
 
+    host::RunOptions watchOptions;
+    std::string shmName;
+    std::string watchFormat;
+    CLI::App* watch = app.add_subcommand(
+        "watch", "show the samples of a host that runs with --shm NAME, as run shows them, until that host ends");
+    watch->add_option("NAME", shmName, "the name given to --shm")->required();
+    addOutputOptions(*watch, watchOptions, watchFormat);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -137,6 +158,10 @@ int main(int argc, char** argv)
     }
 
     platform::installStopHandler(&host::HostRun::requestStop);
+    if (watch->parsed()) {
+        watchOptions.format = formatOf(watchFormat);
+        return host::watchStorages(shmName, watchOptions);
+    }
     if (run->parsed()) {
         runOptions.plotScript = plotScript();
         runOptions.python = python();

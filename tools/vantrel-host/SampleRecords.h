@@ -1,0 +1,15 @@
+#pragma once
+// A storage entry (fields in network byte order) as the sinks' HostSample.
+// The device threads convert what they read from the storages, and `watch`
+// what it reads from another host's journal, in the same way.
+#include <cstdint>
+
+#include "SampleSink.h"
+#include "vantrel/DataRecords.h"
+
+namespace host {
+
+void trackerSample(const TrackerData& entry, std::uint32_t device, std::uint32_t id, HostSample& sample);
+void controllerSample(const ControllerData& entry, std::uint32_t device, std::uint32_t id, HostSample& sample);
+
+}  // namespace host
