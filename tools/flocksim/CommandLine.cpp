@@ -69,6 +69,7 @@ const char kUsage[] =
     "  --die-with-parent      end when the process that started flocksim ends\n"
     "  --verbose              print every command received on standard error\n"
     "  --help                 this text\n"
+    "  --version              the program's version\n"
     "\n"
     "Control directory, for a program that cannot run the simulator in its own process\n"
     "(a Windows test program under Wine). Each file is written under another name and\n"
@@ -173,6 +174,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
         const std::string name = arguments[i];
         if (name == "--help" || name == "-h") {
             help = true;
+            return true;
+        }
+        if (name == "--version") {
+            version = true;
             return true;
         }
         if (name == "--die-with-parent") {

@@ -36,6 +36,7 @@ struct CommandLine {
     bool dieWithParent = false;
     bool verbose = false;
     bool help = false;
+    bool version = false;
 
     // Reads the arguments that follow the program name. False with a reason
     // for the first bad or incomplete option.

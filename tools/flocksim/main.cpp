@@ -66,6 +66,10 @@ int main(int argc, char** argv)
         std::cout << flocksim::CommandLine::usage();
         return 0;
     }
+    if (options.version) {
+        std::cout << "flocksim " << VANTREL_VERSION << std::endl;
+        return 0;
+    }
     flocksim::Setup setup;
     if (!options.buildSetup(setup, error)) {
         return fail(2, error);
