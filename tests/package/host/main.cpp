@@ -115,7 +115,7 @@ int main(int argc, char** argv)
     const std::int32_t configureResult = initResult == 1 ? device->configure() : 0;
     const bool started = configureResult == 2 && device->start();
     std::uint32_t seen = 0;
-    for (int call = 0; started && call < 200 && seen != 3; ++call) {
+    for (int call = 0; started && call < 40 && seen != 3; ++call) {
         UpdateMasks masks{};
         if (device->recvData(&masks, nullptr) != 1) {
             break;
