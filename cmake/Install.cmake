@@ -43,6 +43,13 @@ if(TARGET flocksim)
 endif()
 if(TARGET vantrel-host)
     install(TARGETS vantrel-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The plot script goes beside the program, where it looks for it; the
+    # demo finds the module in the libraries' folder of an installed tree.
+    install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/plot.py DESTINATION ${CMAKE_INSTALL_BINDIR})
+    file(RELATIVE_PATH vantrel_module_from_program /root/${CMAKE_INSTALL_BINDIR} /root/${VANTREL_MODULE_DIR})
+    if(NOT vantrel_module_from_program STREQUAL "")
+        target_compile_definitions(vantrel-host PRIVATE VANTREL_MODULE_FROM_PROGRAM="${vantrel_module_from_program}")
+    endif()
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/calib/grid/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}

@@ -58,6 +58,21 @@ host::RunOptions::Format formatOf(const std::string& name)
     return host::RunOptions::Format::Automatic;
 }
 
+// The module beside the program (the build), or where an installed tree keeps
+// it (VANTREL_MODULE_FROM_PROGRAM, the path from the programs' folder to the
+// libraries' folder, set by the install rules).
+std::string demoModule()
+{
+#if defined(VANTREL_MODULE_FROM_PROGRAM)
+    const std::string installed = std::string(VANTREL_MODULE_FROM_PROGRAM) + "/" + VANTREL_MODULE_FILE;
+    if (!std::filesystem::exists(platform::programFolder() + "/" + VANTREL_MODULE_FILE) &&
+        std::filesystem::exists(platform::programFolder() + "/" + installed)) {
+        return installed;
+    }
+#endif
+    return VANTREL_MODULE_FILE;
+}
+
 std::string plotScript()
 {
     const std::string installed = platform::programFolder() + "/plot.py";
@@ -103,7 +118,7 @@ int runDemo(const std::string& port, host::RunOptions options, bool durationGive
     const std::string path = platform::programFolder() + "/vantrel-demo.cfg";
     {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << host::DemoFlock::configText(line, VANTREL_MODULE_FILE);
+        file << host::DemoFlock::configText(line, demoModule());
         if (!file) {
             std::cerr << "vantrel-host: cannot write " << path << std::endl;
             return host::kExitUsage;
