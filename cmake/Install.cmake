@@ -41,7 +41,7 @@ install(TARGETS vantrel vantrel_calib_grid
 if(TARGET flocksim)
     install(TARGETS flocksim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-if(TARGET vantrel-host)
+if(TARGET vantrel-host AND NOT VANTREL_FUZZ)
     install(TARGETS vantrel-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # The plot script goes beside the program, where it looks for it; the
     # demo finds the module in the libraries' folder of an installed tree.
