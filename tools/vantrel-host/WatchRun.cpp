@@ -116,6 +116,9 @@ int watchStorages(const std::string& name, const RunOptions& options)
     if (begun) {
         sinks.finish();
     }
+    if (missed != 0) {
+        say("missed " + std::to_string(missed) + " samples of \"" + name + "\" in all");
+    }
     return result;
 }
 

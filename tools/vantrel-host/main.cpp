@@ -103,6 +103,14 @@ int runFile(const std::string& path, host::RunOptions options)
     return run.run();
 }
 
+bool writeFile(const std::string& path, const std::string& text)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    return static_cast<bool>(file);
+}
+
 int runDemo(const std::string& port, host::RunOptions options, bool durationGiven)
 {
     host::DemoFlock flock;
@@ -115,12 +123,17 @@ int runDemo(const std::string& port, host::RunOptions options, bool durationGive
         }
         line = flock.portName();
     }
-    const std::string path = platform::programFolder() + "/vantrel-demo.cfg";
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << host::DemoFlock::configText(line, demoModule());
-        if (!file) {
-            std::cerr << "vantrel-host: cannot write " << path << std::endl;
+    // Next to the program; where that folder is not writable (an installed
+    // program), in the temporary folder.
+    const std::string text = host::DemoFlock::configText(line, demoModule());
+    std::string path = platform::programFolder() + "/vantrel-demo.cfg";
+    if (!writeFile(path, text)) {
+        std::error_code failure;
+        const std::filesystem::path temporary = std::filesystem::temp_directory_path(failure);
+        const std::string first = path;
+        path = (temporary / "vantrel-demo.cfg").string();
+        if (failure || !writeFile(path, text)) {
+            std::cerr << "vantrel-host: cannot write " << first << " nor " << path << std::endl;
             return host::kExitUsage;
         }
     }
