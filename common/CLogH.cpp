@@ -6,7 +6,6 @@
 #include <ctime>
 #include <iostream>
 
-#include "common/CDecimalOutput.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -22,6 +21,14 @@ void writeField(const char* field, std::size_t width)
         ++length;
     }
     std::cout.write(field, static_cast<std::streamsize>(length));
+}
+
+// Unformatted, so that no flag, field width or locale that the host left on
+// the stream changes it, and the stream's state is not touched: receiving
+// threads of several devices write lines at the same time.
+void writeText(const char* text)
+{
+    std::cout.write(text, static_cast<std::streamsize>(std::strlen(text)));
 }
 
 void copyText(char* field, std::size_t width, const char* text)
@@ -74,7 +81,6 @@ bool CLogH::isDebugOn() const
 
 void CLogH::writeHeader() const
 {
-    const CDecimalOutput decimal;
     if (showDate != 0 || showTime != 0) {
         char format[16] = "";
         if (showDate != 0) {
@@ -87,27 +93,28 @@ void CLogH::writeHeader() const
         char stamp[100];
         if (platform::localTime(std::time(nullptr), local) &&
             std::strftime(stamp, sizeof stamp, format, &local) > 0) {
-            std::cout << stamp;
+            writeText(stamp);
         }
     }
     writeField(moduleName, sizeof moduleName);
     if (showThreadId != 0) {
-        std::cout << '[' << platform::currentThreadId() << "]: ";
+        char id[24];
+        std::snprintf(id, sizeof id, "[%lu]: ", static_cast<unsigned long>(platform::currentThreadId()));
+        writeText(id);
     } else {
-        std::cout << ": ";
+        writeText(": ");
     }
 }
 
 void CLogH::write(int level, const char* text, bool lineEnd) const
 {
     // The thread id is a plain decimal number and the header takes no
-    // field width, whatever the host left on the stream.
-    const CDecimalOutput decimal;
+    // field width, whatever the host left on the stream (see writeText).
     writeHeader();
     writeField(levelWords[level], sizeof levelWords[level]);
-    std::cout << ": ";
+    writeText(": ");
     if (text != nullptr) {
-        std::cout << text;
+        writeText(text);
     }
     if (lineEnd) {
         std::cout << std::endl;

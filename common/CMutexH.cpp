@@ -1,9 +1,9 @@
 // Lock and unlock of the host's mutex object (layout in vantrel/CMutexH.h).
 #include "vantrel/CMutexH.h"
 
+#include <cstring>
 #include <iostream>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "platform/Platform.h"
 
@@ -15,7 +15,6 @@ void reportMutexFailure(const CLogH* hostLog, const char* text, std::uint32_t er
 {
     char message[512];
     platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::UserDefault);
-    const CDecimalOutput decimal;
     if (hostLog != nullptr) {
         hostLog->error(text, false);
     } else {
@@ -23,7 +22,10 @@ void reportMutexFailure(const CLogH* hostLog, const char* text, std::uint32_t er
         fallback.setName("CMutexH");
         fallback.error(text, false);
     }
-    std::cout << message << std::endl;
+    // Unformatted: no field width or locale of the host's changes it, and the
+    // stream's state is left alone (other threads write at the same time).
+    std::cout.write(message, static_cast<std::streamsize>(std::strlen(message)));
+    std::cout << std::endl;
 }
 
 }  // namespace

@@ -194,9 +194,13 @@ void CRS232H::reportSystemError(const char* text, std::uint32_t errorCode) const
     if (log->enabled == 0) {
         return;
     }
-    const CDecimalOutput decimal;
     char message[512];
     platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::Neutral);
     log->error(text, false);
-    std::cout << portName << ": " << message << std::endl;
+    // Unformatted, and the stream's state left alone: a read error is
+    // reported on the receiving thread while other devices' threads write.
+    std::cout.write(portName, static_cast<std::streamsize>(std::strlen(portName)));
+    std::cout.write(": ", 2);
+    std::cout.write(message, static_cast<std::streamsize>(std::strlen(message)));
+    std::cout << std::endl;
 }
