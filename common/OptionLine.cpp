@@ -74,6 +74,13 @@ char* copyOptionText(const char* text)
     return copy;
 }
 
+void replaceText(char*& text, const char* source)
+{
+    char* copy = copyOptionText(source);
+    delete[] text;
+    text = copy;
+}
+
 void reportOptionProblem(const CLogH& log, const char* prefix, const char* phrase, const char* displayName,
                          std::uint32_t lineNumber, const char* ending)
 {

@@ -29,6 +29,11 @@ const char* optionArg(const OptionLine& line, std::uint32_t index);
 // delete[]; an absent text is copied as "".
 char* copyOptionText(const char* text);
 
+// Replaces an owned option text by a copy of source. The copy is made before
+// the old text is freed: a copy that fails leaves the old text in place, to
+// be freed once with its holder.
+void replaceText(char*& text, const char* source);
+
 // One configuration diagnostic: ERROR with the class prefix and no line end,
 // then on standard output the problem phrase, the display name (ending in
 // " at line "), the line number and the ending (normally ".").

@@ -35,15 +35,6 @@ bool matchWord(const char* argument, const WordValue (&table)[N], int& value)
     return false;
 }
 
-// The new text is copied before the old one is freed: a copy that fails
-// leaves the old text in place, to be freed once with its holder.
-void replaceText(char*& text, const char* source)
-{
-    char* copy = copyOptionText(source);
-    delete[] text;
-    text = copy;
-}
-
 }  // namespace
 
 CDeviceOptions::~CDeviceOptions()

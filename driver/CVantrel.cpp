@@ -31,15 +31,6 @@ PortAttributes deviceLineSettings()
     return attributes;
 }
 
-// The new text is copied before the old one is freed: a copy that fails
-// leaves the old text in place, to be freed once with the device.
-void replaceText(char*& text, const char* source)
-{
-    char* copy = copyOptionText(source);
-    delete[] text;
-    text = copy;
-}
-
 // The count that a device's range of entries asks of a storage: a count
 // already beyond the list is asked as it stands, so that the storage refuses
 // it and the sum can never wrap around.
@@ -169,6 +160,7 @@ bool CVantrel::setUpTrackerLayer()
     }
     replaceObject(trackerLayer, new CTraCommonH(log));
     decoder.setLayers(trackerLayer, controllerLayer);
+    commandSet.attach(serialPort, trackerLayer);
     trackerLayer->fixedOrder = layerFlag != 0;
     trackerLayer->maxOutputTrackers = options.unitCount;
     trackerLayer->caveCoordinates = true;
