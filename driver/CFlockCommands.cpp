@@ -37,6 +37,17 @@ bool CFlockCommands::discardInput()
     return serialPort != nullptr && serialPort->discardInput();
 }
 
+// A flock left streaming stops at the group-mode change, but the command may
+// still be leaving the port and the record under way still arriving when the
+// write returns: the check's discard waits for both, the time of the command
+// and two records at the line's rate. The line's time, so the test seam does
+// not shorten it.
+void CFlockCommands::settleLine() const
+{
+    const std::uint32_t baud = options.baudRate > 0 ? static_cast<std::uint32_t>(options.baudRate) : 38400u;
+    platform::sleepMs((3u + 2u * 14u) * 10u * 1000u / baud + 2u);
+}
+
 bool CFlockCommands::readByte(std::uint8_t& byte)
 {
     if (serialPort == nullptr) {
@@ -349,6 +360,7 @@ bool CFlockCommands::startGroupMode()
         log.error("CVantrel: Starting group mode failed.");
         return false;
     }
+    settleLine();
     if (checkGroupMode() != 1) {
         log.error("CVantrel: Could not start group mode.");
         return false;

@@ -74,6 +74,7 @@ private:
     bool sendToUnits(const UnitCommand& command);
     std::uint32_t addressCount() const;
     std::uint32_t trackerOutputId(std::uint32_t address) const;
+    void settleLine() const;
 
     const CLogH& log;
     CDeviceOptions& options;
