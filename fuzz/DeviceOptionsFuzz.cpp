@@ -13,7 +13,7 @@
 
 #include "driver/CVantrel.h"
 #include "kit/FuzzConfig.h"
-#include "kit/HostStorage.h"
+#include "kit/HostRecords.h"
 #include "kit/QuietOutput.h"
 
 namespace {
@@ -36,22 +36,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     LogSettings settings = kit::plainLogSettings("Fuzz");
     settings.debugLevel = 1;  // DEBUG lines are written too
-    kit::HostStorage trackers(kit::HostStorage::Kind::Tracker);
-    kit::HostStorage controllers(kit::HostStorage::Kind::Controller);
-    std::int32_t runFlag = 1;
-    InitInfo info{};
-    info.trackerStorage = trackers.storage();
-    info.controllerStorage = controllers.storage();
-    info.runFlag = &runFlag;
+    kit::HostRecords records;
 
     auto* device = new CVantrel(config.block(), &settings);
-    const std::int32_t result = device->init(&info);
+    const std::int32_t result = device->init(&records.info);
     if (result != -1) {
         // Only the port can end init here, and it does not exist.
         __builtin_trap();
     }
     // The ranges that init reserved stay within the storages.
-    if (trackers.count() > kStorageCapacity || controllers.count() > kStorageCapacity) {
+    if (records.trackers.count() > kStorageCapacity || records.controllers.count() > kStorageCapacity) {
         __builtin_trap();
     }
     delete device;

@@ -14,7 +14,7 @@
 #include "driver/CVantrel.h"
 #include "kit/FuzzConfig.h"
 #include "kit/FuzzLine.h"
-#include "kit/HostStorage.h"
+#include "kit/HostRecords.h"
 #include "kit/QuietOutput.h"
 #include "kit/StreamSetup.h"
 
@@ -46,19 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     LogSettings settings = kit::plainLogSettings("Fuzz");
     settings.debugLevel = 1;  // DEBUG lines are written too
-    kit::HostStorage trackers(kit::HostStorage::Kind::Tracker);
-    kit::HostStorage controllers(kit::HostStorage::Kind::Controller);
-    std::int32_t runFlag = 1;
-    InitInfo info{};
-    info.trackerStorage = trackers.storage();
-    info.controllerStorage = controllers.storage();
-    info.runFlag = &runFlag;
+    kit::HostRecords records;
 
     fuzzkit::FuzzLine::load(data + 1, size - 1, setup.lineFails);
     CVantrel device(config.block(), &settings);
-    check(device.init(&info) == 1);
-    const std::uint32_t trackerCount = trackers.count();
-    const std::uint32_t controllerCount = controllers.count();
+    check(device.init(&records.info) == 1);
+    const std::uint32_t trackerCount = records.trackers.count();
+    const std::uint32_t controllerCount = records.controllers.count();
     const std::uint32_t trackerIds = trackerCount >= 32 ? 0xFFFFFFFFu : (1u << trackerCount) - 1u;
     const std::uint32_t controllerIds = controllerCount >= 32 ? 0xFFFFFFFFu : (1u << controllerCount) - 1u;
 
@@ -78,6 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
     }
-    check(trackers.count() == trackerCount && controllers.count() == controllerCount);
+    check(records.trackers.count() == trackerCount && records.controllers.count() == controllerCount);
     return 0;
 }

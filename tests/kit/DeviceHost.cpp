@@ -13,9 +13,6 @@ DeviceHost::DeviceHost(const std::string& text, std::int32_t debugLevel)
 
 DeviceHost::DeviceHost(const std::string& text, const LogSettings& settings) : config_(text), settings_(settings)
 {
-    info_.trackerStorage = trackers_.storage();
-    info_.controllerStorage = controllers_.storage();
-    info_.runFlag = &run_;
     device_.reset(new CVantrel(config_.block(), &settings_));
     // Commands pause a hundredth of their time here; the shipped module
     // always pauses in full.

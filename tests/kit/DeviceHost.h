@@ -8,7 +8,7 @@
 
 #include "driver/CVantrel.h"
 #include "kit/ConfigText.h"
-#include "kit/HostStorage.h"
+#include "kit/HostRecords.h"
 
 namespace kit {
 
@@ -22,23 +22,20 @@ public:
 
     CVantrel& device() { return *device_; }
     ConfigText& config() { return config_; }
-    InitInfo& initInfo() { return info_; }
-    HostStorage& trackers() { return trackers_; }
-    HostStorage& controllers() { return controllers_; }
-    std::int32_t& runFlag() { return run_; }
+    InitInfo& initInfo() { return records_.info; }
+    HostStorage& trackers() { return records_.trackers; }
+    HostStorage& controllers() { return records_.controllers; }
+    std::int32_t& runFlag() { return records_.runFlag; }
     UpdateMasks& masks() { return masks_; }
 
     // init with every storage in place.
-    std::int32_t init() { return device_->init(&info_); }
+    std::int32_t init() { return device_->init(&records_.info); }
     std::int32_t receive() { return device_->recvData(&masks_, nullptr); }
 
 private:
     ConfigText config_;
     LogSettings settings_;
-    HostStorage trackers_{HostStorage::Kind::Tracker};
-    HostStorage controllers_{HostStorage::Kind::Controller};
-    std::int32_t run_ = 1;
-    InitInfo info_{};
+    HostRecords records_;
     UpdateMasks masks_{};
     std::unique_ptr<CVantrel> device_;
 };

@@ -13,7 +13,7 @@
 #include "kit/ConfigText.h"
 #include "kit/DeviceHost.h"
 #include "kit/FlockPartner.h"
-#include "kit/HostStorage.h"
+#include "kit/HostRecords.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/StdoutCapture.h"
 
@@ -56,18 +56,12 @@ TEST(Lifetime, CreateFailingInitDelete)
         kit::StdoutCapture capture;
         for (int round = 0; round < kRounds; ++round) {
             kit::ConfigText config(configs[static_cast<std::size_t>(round) % configs.size()]);
-            kit::HostStorage trackers(kit::HostStorage::Kind::Tracker);
-            kit::HostStorage controllers(kit::HostStorage::Kind::Controller);
-            std::int32_t run = 1;
-            InitInfo info{};
-            info.trackerStorage = trackers.storage();
-            info.controllerStorage = controllers.storage();
-            info.runFlag = &run;
+            kit::HostRecords records;
             CBase* device = createDev(config.block(), &settings);
             if (device == nullptr) {
                 break;
             }
-            failed += device->init(&info) == -1 ? 1 : 0;
+            failed += device->init(&records.info) == -1 ? 1 : 0;
             deleteDev(device);
         }
         if (failed != kRounds) {
