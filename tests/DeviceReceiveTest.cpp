@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -269,20 +270,56 @@ TEST(DeviceReceive, MissingEvaluationEntryFailsTheCall)
     EXPECT_EQ(rx.trackerEntry(1).storageIndex, 0u);
 }
 
+// True when a thread other than the caller takes the storage's mutex within
+// two seconds. A mutex that the caller's thread left locked keeps that thread
+// waiting: the caller, which owns it then, gives it back so that it ends.
+bool lockableFromAnotherThread(kit::HostStorage& storage)
+{
+    std::promise<void> taken;
+    std::future<void> done = taken.get_future();
+    std::thread other([&] {
+        storage.mutex().lock();
+        storage.mutex().unlock();
+        taken.set_value();
+    });
+    const bool lockable = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    if (!lockable) {
+        storage.mutex().unlock();
+    }
+    other.join();
+    return lockable;
+}
+
 TEST(DeviceReceive, EntryMissingFromTheStorageFailsTheCallButIsMarked)
 {
-    Receiver rx(flocksim::Setup::flock(3, 1), "");
+    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
+    setup.units[2].mouse = true;
+    Receiver rx(setup, "\nmouse 3");
     ASSERT_EQ(rx.initResult, 1) << rx.initOutput;
     *rx.host.trackers().storage()->countPtr = 1;  // the host shrank the list
-    rx.partner.send(join({record(3, {0x100}), record(3, {0x100}), kPhasing}));
+    rx.partner.send(join({record(3, {0x100}, 0x00), record(3, {0x100}, 0x00), record(3, {0x200}, 0x10), kPhasing}));
     std::string output;
     EXPECT_EQ(rx.receive(&output), -1);
     EXPECT_EQ(output, "Dev: ERROR: CVantrel: TraData storage not found\n"
                       "Dev: ERROR: CVantrel: Receiving data failed.\n");
     EXPECT_EQ(rx.host.masks().trackerMask, toNetwork32(2u));
+    // The failed look-up gave the storage back: other threads of the host
+    // can take it.
+    EXPECT_TRUE(lockableFromAnotherThread(rx.host.trackers()));
     // The sample counts as published: the same one again is not retried.
     EXPECT_EQ(rx.receive(&output), 1);
     EXPECT_EQ(output, "");
+
+    // The same for the controller storage.
+    *rx.host.trackers().storage()->countPtr = 2;
+    *rx.host.controllers().storage()->countPtr = 0;
+    EXPECT_EQ(rx.receive(&output), -1);
+    EXPECT_EQ(output, "Dev: ERROR: CVantrel: ConData storage not found\n"
+                      "Dev: ERROR: CVantrel: Receiving data failed.\n");
+    EXPECT_EQ(rx.host.masks().controllerMask, toNetwork32(1u));
+    EXPECT_EQ(poseValue(rx.trackerEntry(2), 0), 18750);  // the tracker sample went out: 512 / 32767 x 12 feet
+    EXPECT_TRUE(lockableFromAnotherThread(rx.host.controllers()));
+    EXPECT_TRUE(lockableFromAnotherThread(rx.host.trackers()));
 }
 
 TEST(DeviceReceive, TimeOutReturnsNormally)
