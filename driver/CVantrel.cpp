@@ -9,6 +9,7 @@
 #include "common/CConfigH.h"
 #include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CStorageLock.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
 #include "controller/CConCommonH.h"
@@ -415,18 +416,15 @@ bool CVantrel::writeEntry(CDataStorage* storage, Record* (CDataStorage::*entry)(
                           std::uint32_t id, const Record& sample, Record*& lastEntry, const char* found,
                           const char* notFound)
 {
-    storage->lock();
+    const CStorageLock locked(*storage);
     lastEntry = (storage->*entry)(id);
-    bool written = false;
-    if (lastEntry != nullptr) {
-        log->debug(found);
-        std::memcpy(lastEntry, &sample, sizeof sample);
-        written = true;
-    } else {
+    if (lastEntry == nullptr) {
         log->error(notFound);
+        return false;
     }
-    storage->unlock();
-    return written;
+    log->debug(found);
+    std::memcpy(lastEntry, &sample, sizeof sample);
+    return true;
 }
 
 void CVantrel::publishTracker(std::uint32_t address, UpdateMasks* masks, bool& success)
