@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "common/DataRecords.h"
@@ -141,6 +142,73 @@ TEST(SampleTransform, AllPartsTogether)
     EXPECT_NEAR(pose.x, 2.0f, 1e-5f);
     EXPECT_NEAR(pose.y, 1.0f, 1e-5f);
     EXPECT_NEAR(pose.z, 0.5f, 1e-5f);
+}
+
+// Each placement alone, on a point and an orientation off every axis: every
+// entry of the blocks then counts, and one entry read from its transposed
+// place moves the result.
+//
+// The pose: (1, 2, 3) feet, azimuth 90, elevation -30, roll 60. With cA = 0,
+// sA = 1, cE = V3/2, sE = -1/2, cR = 1/2, sR = V3/2 (V3 = the square root of
+// 3) its orientation O(90, -30, 60) has the rows
+//   (cA cR + sA sE sR, sA sE cR - cA sR, sA cE) = (-V3/4, -1/4, V3/2)
+//   (cE sR,            cE cR,            -sE)   = ( 3/4,  V3/4,  1/2)
+//   (cA sE sR - sA cR, cA sE cR + sA sR, cA cE) = (-1/2,  V3/2,    0)
+// and no entry equals its transposed one.
+//
+// The rotation: 120 degrees about (1, 1, 1), which turns x into y, y into z
+// and z into x. Its block has the rows (0, 1, 0), (0, 0, 1), (1, 0, 0), so a
+// row vector (x, y, z) becomes (z, x, y); again no entry equals its
+// transposed one. Its transposed block, the same rotation for column
+// vectors, has the rows (0, 0, 1), (1, 0, 0), (0, 1, 0).
+TEST(SampleTransform, EachPlacementOffEveryAxis)
+{
+    const float root3 = std::sqrt(3.0f);
+    const Matrix4 turn = axisAngleMatrix(1, 1, 1, 120);
+    struct Placement {
+        const char* name;
+        Matrix4 transmitter;
+        Matrix4 sensor;
+        TrackerPose expected;
+    };
+    const Placement placements[] = {
+        // Position: (1, 2, 3) becomes (3, 1, 2). Angles: M = T3' O takes its
+        // rows from O's rows 2, 0, 1:
+        //   (-1/2, V3/2, 0), (-V3/4, -1/4, V3/2), (3/4, V3/4, 1/2);
+        // azimuth atan2(M02, M22) = atan2(0, 1/2) = 0, elevation
+        // atan2(-M12, sqrt(M02^2 + M22^2)) = atan2(-V3/2, 1/2) = -60, roll
+        // atan2(M10, M11) = atan2(-V3/4, -1/4) = -120.
+        {"transmitter rotation", composeTransform(turn, zeroMatrix()), kIdentity, {3, 1, 2, 0, -60, -120}},
+        // Position: (1, 2, 3) + (0.5, -1, 2). Angles: M = O; atan2(V3/2, 0) = 90,
+        // atan2(-1/2, V3/2) = -30, atan2(3/4, V3/4) = 60: unchanged.
+        {"transmitter offset", composeTransform(identityMatrix(), offsetMatrix(0.5f, -1, 2)), kIdentity,
+         {1.5f, 1, 5, 90, -30, 60}},
+        // Position unchanged. Angles: M = O S3' takes its columns from O's
+        // columns 1, 2, 0: rows (-1/4, V3/2, -V3/4), (V3/4, 1/2, 3/4),
+        // (V3/2, 0, -1/2); azimuth atan2(-V3/4, -1/2) = -(180 - atan(V3/2))
+        // = -139.10661, elevation atan2(-3/4, sqrt(3/16 + 1/4) = V7/4)
+        // = -atan(3/V7) = -48.59038, roll atan2(V3/4, 1/2) = atan(V3/2)
+        // = 40.89339.
+        {"sensor rotation", kIdentity, composeTransform(turn, zeroMatrix()),
+         {1, 2, 3, -139.10661f, -48.59038f, 40.89339f}},
+        // The offset (4, -2, 2) in the sensor's axes, turned by O (the angles
+        // are unchanged):
+        //   x: -V3/4 * 4 + -1/4 * -2 + V3/2 * 2 = 1/2
+        //   y:   3/4 * 4 + V3/4 * -2 +  1/2 * 2 = 4 - V3/2
+        //   z:  -1/2 * 4 + V3/2 * -2 +    0 * 2 = -2 - V3
+        // added to (1, 2, 3).
+        {"sensor offset", kIdentity, composeTransform(identityMatrix(), offsetMatrix(4, -2, 2)),
+         {1.5f, 6 - root3 / 2, 1 - root3, 90, -30, 60}},
+    };
+    for (const Placement& placement : placements) {
+        SCOPED_TRACE(placement.name);
+        TrackerPose pose{1, 2, 3, 90, -30, 60};
+        applyTransform(pose, &placement.transmitter, &placement.sensor, kNoTranslation);
+        EXPECT_NEAR(pose.x, placement.expected.x, 1e-5f);
+        EXPECT_NEAR(pose.y, placement.expected.y, 1e-5f);
+        EXPECT_NEAR(pose.z, placement.expected.z, 1e-5f);
+        expectAngles(pose, placement.expected.azimuth, placement.expected.elevation, placement.expected.roll);
+    }
 }
 
 TEST(SampleTransform, AbsentMatrixLeavesThePose)
