@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -217,6 +219,135 @@ TEST(DeviceInit, DevicesSharingAStorageTakeConsecutiveRanges)
     EXPECT_EQ(first.controllers().count(), 1u);
     // The second device's trackers are published as 4 and 5.
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Dev: INFO:                       : 2->4 3->5"), lines.end());
+}
+
+// Every bounded option at its smallest and its largest value and one past
+// each, on the largest flock: 32 units behind one device line, with the ERC
+// at bus address 1 unless a row moves it, so 33 bus addresses, tracker maps
+// and controller maps. A row without diagnostics initialises.
+TEST(DeviceInit, EveryBoundedOptionAtItsBoundsAndOnePast)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(33, 1);
+    setup.maxAddress = 126;
+    kit::FlockPartner partner(setup);
+    ASSERT_TRUE(partner.started()) << partner.problem();
+
+    std::string allMice = "mouse";
+    for (int address = 2; address <= 33; ++address) {
+        allMice += " " + std::to_string(address);
+    }
+    const std::string calibration = std::string("calibration ") + VANTREL_CALIB_TEST_PATH + " 1 2 3 4 5 6 7 8 9 10";
+    const char* const outOfRoom = "Host: ERROR: CDataStorage: The new number is too big.";
+    struct Bound {
+        std::string text;             // the device line and the options, port line aside
+        Lines diagnostics;            // init's whole output when it fails; none: init succeeds
+        std::uint32_t takenTrackers = 0;  // entries that an earlier device holds
+        std::uint32_t takenControllers = 0;
+        std::uint32_t trackers = 0;  // the storages' counts after a successful init
+        std::uint32_t controllers = 0;
+    };
+    const Bound bounds[] = {
+        // The device line: 1 to 32 units. 32 need super addressing to be
+        // configured (below).
+        {"Vantrel 0", {"Dev: ERROR: CVantrel: Invalid arg found for Vantrel at line 1."}},
+        {"Vantrel 1", {}, 0, 0, 1},
+        {"Vantrel 32\naddressingmode super", {}, 0, 0, 32},
+        {"Vantrel 33", {"Dev: ERROR: CVantrel: Invalid arg found for Vantrel at line 1."}},
+        // The ERC: bus address 1 to units + 1.
+        {"Vantrel 32\nerc 0", {"Dev: ERROR: CVantrel: Invalid ID found for ERC at line 2."}},
+        {"Vantrel 32\nerc 1", {}, 0, 0, 32},
+        {"Vantrel 32\nerc 33", {}, 0, 0, 32},
+        {"Vantrel 32\nerc 34", {"Dev: ERROR: CVantrel: Invalid ID found for ERC at line 2."}},
+        // The SRT: 1 to units.
+        {"Vantrel 32\nsrt 0", {"Dev: ERROR: CVantrel: Invalid ID found for SRT at line 2."}},
+        {"Vantrel 32\nsrt 1", {}, 0, 0, 32},
+        {"Vantrel 32\nsrt 32", {}, 0, 0, 32},
+        {"Vantrel 32\nsrt 33", {"Dev: ERROR: CVantrel: Invalid ID found for SRT at line 2."}},
+        // The measurement rate: 20 to 144.
+        {"Vantrel 32\nmeasurementrate 19", {"Dev: ERROR: CVantrel: Invalid ID found for MeasurementRate at line 2."}},
+        {"Vantrel 32\nmeasurementrate 20", {}, 0, 0, 32},
+        {"Vantrel 32\nmeasurementrate 144", {}, 0, 0, 32},
+        {"Vantrel 32\nmeasurementrate 145", {"Dev: ERROR: CVantrel: Invalid ID found for MeasurementRate at line 2."}},
+        // Mouse IDs: 1 to 126 on a line, and on a unit of the bus (1 to 33
+        // but the ERC's; with the SRT on unit 1, 1 to 32). 32 mice fill the
+        // controller storage.
+        {"Vantrel 32\nmouse 0", {"Dev: ERROR: CVantrel: Invalid sensor ID found for Mouse at line 2."}},
+        {"Vantrel 32\nsrt 1\nmouse 1", {}, 0, 0, 32, 1},
+        {"Vantrel 32\nmouse 33", {}, 0, 0, 32, 1},
+        {"Vantrel 32\nmouse 34", {"Dev: ERROR: CVantrel: Invalid sensor ID found for Mouse at line 2."}},
+        {"Vantrel 32\nmouse 126", {"Dev: ERROR: CVantrel: Invalid sensor ID found for Mouse at line 2."}},
+        {"Vantrel 32\nmouse 127", {"Dev: ERROR: CVantrel: Invalid sensor ID found for Mouse at line 2."}},
+        {"Vantrel 32\n" + allMice, {}, 0, 0, 32, 32},
+        // Sensor IDs: the tracker maps 1 to 33.
+        {"Vantrel 32\nsensoroffset 0 1 2 3", {"Dev: ERROR: Invalid tracker ID found for SensorOffset at line 2."}},
+        {"Vantrel 32\nsensoroffset 1 1 2 3", {}, 0, 0, 32},
+        {"Vantrel 32\nsensoroffset 33 1 2 3", {}, 0, 0, 32},
+        {"Vantrel 32\nsensoroffset 34 1 2 3", {"Dev: ERROR: Invalid tracker ID found for SensorOffset at line 2."}},
+        // The calibration library's arguments: up to 10.
+        {"Vantrel 32\n" + calibration, {}, 0, 0, 32},
+        {"Vantrel 32\n" + calibration + " 11", {"Dev: ERROR: Too many args found for Calibration at line 2."}},
+        // Controller IDs: the controller maps 1 to 33; a mouse's buttons 1
+        // to 3, its valuators none.
+        {"Vantrel 32\nmouse 33\nbuttonorder 0",
+         {"Dev: ERROR: Invalid controller ID found for Order option at line 3."}},
+        {"Vantrel 32\nmouse 33\nbuttonorder 1", {}, 0, 0, 32, 1},
+        {"Vantrel 32\nmouse 33\nbuttonorder 33 3 2 1", {}, 0, 0, 32, 1},
+        {"Vantrel 32\nmouse 33\nbuttonorder 34",
+         {"Dev: ERROR: Invalid controller ID found for Order option at line 3."}},
+        {"Vantrel 32\nmouse 33\nbuttonorder 33 4", {"Dev: ERROR: Invalid ID found in Order option at line 3."}},
+        {"Vantrel 32\nmouse 33\nvaluatororder 33 1", {"Dev: ERROR: Invalid ID found in Order option at line 3."}},
+        {"Vantrel 32\nmouse 33\nemulatetracker 33 [0,0,0,0,0,0] 0 0 0 0 0 0 3", {}, 0, 0, 32, 1},
+        {"Vantrel 32\nmouse 33\nemulatetracker 33 [0,0,0,0,0,0] 0 0 0 0 0 0 4",
+         {"Dev: ERROR: Invalid button ID found for EmulateTracker option at line 3. Ignored."}},
+        {"Vantrel 32\nmouse 33\nemulatetracker 33 [0,0,0,0,0,0] 1 0 0 0 0 0",
+         {"Dev: ERROR: Invalid valuator ID found for EmulateTracker option at line 3."}},
+        // Output counts: 32 entries in each storage, whoever holds them.
+        {"Vantrel 1\nmouse 2", {}, 31, 31, 32, 32},
+        {"Vantrel 1", {outOfRoom}, 32},
+        {"Vantrel 1\nmouse 2", {outOfRoom}, 0, 32},
+    };
+    for (const Bound& bound : bounds) {
+        SCOPED_TRACE(bound.text);
+        kit::DeviceHost host(bound.text + "\nport " + partner.portName() + "\n");
+        if (bound.takenTrackers > 0) {
+            ASSERT_TRUE(host.trackers().storage()->setTrackerDataCount(bound.takenTrackers));
+        }
+        if (bound.takenControllers > 0) {
+            ASSERT_TRUE(host.controllers().storage()->setControllerDataCount(bound.takenControllers));
+        }
+        std::int32_t result = 0;
+        Lines lines;
+        {
+            kit::StdoutCapture capture;
+            result = host.init();
+            lines = capture.lines();
+        }
+        if (!bound.diagnostics.empty()) {
+            EXPECT_EQ(result, -1);
+            EXPECT_EQ(lines, bound.diagnostics);
+            continue;
+        }
+        EXPECT_EQ(result, 1);
+        // Nothing but the status report (its INFO lines and empty lines).
+        lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                   [](const std::string& line) {
+                                       return line.empty() || line.rfind("Dev: INFO: ", 0) == 0;
+                                   }),
+                    lines.end());
+        EXPECT_EQ(lines, Lines{});
+        EXPECT_EQ(host.trackers().count(), bound.trackers);
+        EXPECT_EQ(host.controllers().count(), bound.controllers);
+        if (bound.text == "Vantrel 32\naddressingmode super") {
+            // The whole flock is configured: auto-configured as 33 units, and
+            // every unit answers.
+            kit::StdoutCapture capture;
+            EXPECT_EQ(host.device().configure(), 2) << capture.text();
+            const std::vector<std::uint8_t> received = partner.received();
+            const std::uint8_t autoConfig[] = {0x50, 0x32, 33};
+            EXPECT_NE(std::search(received.begin(), received.end(), std::begin(autoConfig), std::end(autoConfig)),
+                      received.end());
+        }
+    }
 }
 
 TEST(DeviceReport, Defaults)
