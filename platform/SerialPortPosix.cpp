@@ -145,15 +145,17 @@ bool setModemLines(int fd, int raise, int drop)
 bool applyControl(PosixPort& port, const SerialControlBlock& control)
 {
     speed_t speed = B0;
-    int size = 0;
+    // CS5 is 0, so whether the byte size is one the line knows is kept apart.
+    tcflag_t size = CS8;
+    bool sizeKnown = true;
     switch (control.ByteSize) {
     case 5: size = CS5; break;
     case 6: size = CS6; break;
     case 7: size = CS7; break;
     case 8: size = CS8; break;
-    default: break;
+    default: sizeKnown = false; break;
     }
-    if (!speedCode(control.BaudRate, speed) || size == 0 || control.Parity > kSpaceParity ||
+    if (!speedCode(control.BaudRate, speed) || !sizeKnown || control.Parity > kSpaceParity ||
         control.StopBits > kTwoStopBits) {
         errno = EINVAL;
         return false;
@@ -168,7 +170,7 @@ bool applyControl(PosixPort& port, const SerialControlBlock& control)
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= static_cast<tcflag_t>(CREAD | CLOCAL | size);
+    t.c_cflag |= static_cast<tcflag_t>(CREAD | CLOCAL) | size;
     switch (control.Parity) {
     case kOddParity: t.c_cflag |= PARENB | PARODD; break;
     case kEvenParity: t.c_cflag |= PARENB; break;

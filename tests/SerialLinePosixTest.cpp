@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include <termios.h>
+
 #include "FlockSimulator.h"
 #include "common/CLogH.h"
 #include "kit/HostStorage.h"
@@ -195,6 +197,85 @@ TEST_F(PosixLine, ALineThatHangsUpFailsTheRead)
     EXPECT_EQ(capture.text(), "T: ERROR: CRS232H: Reading from " + path + ": " + systemText(EIO) + "\n" +
                                   "T: ERROR: CRS232H: Writing to " + path + ": " + systemText(EIO) + "\n");
     port.closePort();
+}
+
+// Control blocks other than 8N1 reach the terminal as far as a pseudo-terminal
+// carries them: it keeps every setting but the byte size and the parity
+// enable (always 8 bits without parity), which show on real ports only.
+TEST_F(PosixLine, SettingsOtherThan8N1ReachTheLine)
+{
+    using platform::SerialControlBlock;
+    struct Settings {
+        const char* name;
+        void (*change)(SerialControlBlock&);
+        tcflag_t controlFlags;  // of PARODD, CMSPAR, CSTOPB, CRTSCTS
+        tcflag_t inputFlags;    // of INPCK, IXON, IXOFF
+    };
+    const Settings settings[] = {
+        {"7O2, parity checked",
+         [](SerialControlBlock& c) {
+             c.ByteSize = 7, c.Parity = platform::kOddParity, c.fParity = 1, c.StopBits = platform::kTwoStopBits;
+         },
+         PARODD | CSTOPB, INPCK},
+        {"6E1", [](SerialControlBlock& c) { c.ByteSize = 6, c.Parity = platform::kEvenParity; }, 0, 0},
+        {"5M1.5",
+         [](SerialControlBlock& c) {
+             c.ByteSize = 5, c.Parity = platform::kMarkParity, c.StopBits = platform::kOne5StopBits;
+         },
+         PARODD | CMSPAR | CSTOPB, 0},
+        {"8S1", [](SerialControlBlock& c) { c.Parity = platform::kSpaceParity; }, CMSPAR, 0},
+        {"RTS/CTS handshake, XON/XOFF both ways, DTR and RTS raised",
+         [](SerialControlBlock& c) {
+             c.fOutxCtsFlow = 1, c.fRtsControl = platform::kRtsControlHandshake, c.fOutX = 1, c.fInX = 1;
+             c.XonChar = 0x11, c.XoffChar = 0x13, c.fDtrControl = platform::kDtrControlEnable;
+         },
+         CRTSCTS, IXON | IXOFF},
+        {"RTS raised", [](SerialControlBlock& c) { c.fRtsControl = platform::kRtsControlEnable; }, 0, 0},
+    };
+    const tcflag_t controlMask = PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    const tcflag_t inputMask = INPCK | IXON | IXOFF;
+    for (const Settings& setting : settings) {
+        SCOPED_TRACE(setting.name);
+        PortAttributes attributes = port.working();
+        attributes.control = platform::SerialControlBlock{};
+        attributes.control.BaudRate = 9600;
+        attributes.control.fBinary = 1;
+        attributes.control.ByteSize = 8;
+        setting.change(attributes.control);
+        ASSERT_TRUE(port.setAttributes(&attributes));
+        termios line{};
+        ASSERT_TRUE(simulator.line().lineSettings(line));
+        EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
+        EXPECT_EQ(line.c_cflag & controlMask, setting.controlFlags);
+        EXPECT_EQ(line.c_iflag & inputMask, setting.inputFlags);
+        // What the line carries is what the port reports.
+        PortAttributes back{};
+        ASSERT_TRUE(port.getAttributes(&back));
+        EXPECT_EQ(back.control.fParity, attributes.control.fParity);
+        EXPECT_EQ(back.control.StopBits == platform::kOneStopBit, attributes.control.StopBits == platform::kOneStopBit);
+        EXPECT_EQ(back.control.fOutxCtsFlow, attributes.control.fOutxCtsFlow);
+        EXPECT_EQ(back.control.fRtsControl, attributes.control.fRtsControl);
+        EXPECT_EQ(back.control.fDtrControl, attributes.control.fDtrControl);
+        EXPECT_EQ(back.control.fOutX, attributes.control.fOutX);
+        EXPECT_EQ(back.control.fInX, attributes.control.fInX);
+        EXPECT_EQ(back.control.XonChar, attributes.control.XonChar);
+        EXPECT_EQ(back.control.XoffChar, attributes.control.XoffChar);
+    }
+
+    // A line found at a rate that the port cannot set (1800 baud) gets it
+    // back when the port closes.
+    ASSERT_TRUE(port.closePort());
+    termios found{};
+    ASSERT_TRUE(simulator.line().lineSettings(found));
+    cfsetispeed(&found, B1800);
+    cfsetospeed(&found, B1800);
+    ASSERT_TRUE(simulator.line().setLineSettings(found));
+    ASSERT_TRUE(port.openPort(simulator.linePath().c_str()));
+    applyTimeouts(0, 0, 1000);
+    ASSERT_TRUE(port.closePort());
+    termios after{};
+    ASSERT_TRUE(simulator.line().lineSettings(after));
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B1800));
 }
 
 TEST_F(PosixLine, AControlBlockTheLineCannotCarryIsRefused)
