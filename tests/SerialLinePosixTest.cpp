@@ -2,6 +2,7 @@
 // Win32 time-out rules on a terminal, reading ahead, a line that hangs up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -9,9 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include "FlockSimulator.h"
+#include "PseudoTerminal.h"
 #include "common/CLogH.h"
 #include "kit/HostStorage.h"
 #include "kit/StdoutCapture.h"
@@ -199,6 +203,32 @@ TEST_F(PosixLine, ALineThatHangsUpFailsTheRead)
     port.closePort();
 }
 
+TEST_F(PosixLine, AReadUnderWayWhenTheLineHangsUpHandsOverWhatCame)
+{
+    std::thread farEnd([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        simulator.send({0x81, 0x02, 0x03});
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        simulator.hangUpNow(flocksim::HangUp::Close);
+    });
+    std::uint8_t buffer[14] = {};
+    const Clock::time_point start = Clock::now();
+    const std::int32_t got = port.readBytes(buffer, sizeof buffer);
+    const long long elapsed = millisecondsSince(start);
+    farEnd.join();
+    EXPECT_EQ(got, 3);
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 800);  // at the hang-up, not at the time-out
+    EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{0x81, 0x02, 0x03}));
+    std::string output;
+    {
+        kit::StdoutCapture capture;
+        EXPECT_EQ(port.readBytes(buffer, 1), -1);
+        output = capture.text();
+    }
+    EXPECT_EQ(output, "T: ERROR: CRS232H: Reading from " + simulator.linePath() + ": " + systemText(EIO) + "\n");
+}
+
 // Control blocks other than 8N1 reach the terminal as far as a pseudo-terminal
 // carries them: it keeps every setting but the byte size and the parity
 // enable (always 8 bits without parity), which show on real ports only.
@@ -276,6 +306,85 @@ TEST_F(PosixLine, SettingsOtherThan8N1ReachTheLine)
     termios after{};
     ASSERT_TRUE(simulator.line().lineSettings(after));
     EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B1800));
+}
+
+// A far end that takes nothing: the line's buffers fill up and a write waits.
+TEST(PosixLineWrite, AWriteEndsAtItsTimeOutOrWhenTheLineHangsUp)
+{
+    flocksim::PseudoTerminal line;
+    std::string error;
+    ASSERT_TRUE(line.open(error)) << error;
+    CLogH log{kit::plainLogSettings("T")};
+    CRS232H port{&log};
+    ASSERT_TRUE(port.openPort(line.slavePath().c_str()));
+    PortAttributes attributes = port.working();
+    attributes.control = platform::SerialControlBlock{};
+    attributes.control.BaudRate = 38400;
+    attributes.control.fBinary = 1;
+    attributes.control.ByteSize = 8;
+    attributes.timeouts = platform::SerialTimeouts{};
+    attributes.timeouts.ReadTotalTimeoutConstant = 1000;
+    attributes.timeouts.WriteTotalTimeoutConstant = 300;
+    ASSERT_TRUE(port.setAttributes(&attributes));
+
+    // Far more than a pseudo-terminal holds (some 64 KiB).
+    Bytes block(1u << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<std::uint8_t>(i * 13);
+    }
+    const auto size = static_cast<std::int32_t>(block.size());
+    std::string output;
+    Clock::time_point start = Clock::now();
+    std::int32_t written = 0;
+    {
+        kit::StdoutCapture capture;
+        written = port.writeBytes(block.data(), size);
+        output = capture.text();
+    }
+    long long elapsed = millisecondsSince(start);
+    EXPECT_EQ(output, "");
+    // The time-out ends the write with what went out, and is no failure.
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 1500);
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, size);
+    // Exactly the bytes counted went out, in order.
+    Bytes arrived;
+    for (;;) {
+        pollfd entry{line.master(), POLLIN, 0};
+        if (::poll(&entry, 1, 200) <= 0) {
+            break;
+        }
+        std::uint8_t chunk[4096];
+        const ssize_t n = ::read(line.master(), chunk, sizeof chunk);
+        if (n <= 0) {
+            break;
+        }
+        arrived.insert(arrived.end(), chunk, chunk + n);
+    }
+    ASSERT_EQ(arrived.size(), static_cast<std::size_t>(written));
+    EXPECT_TRUE(std::equal(arrived.begin(), arrived.end(), block.begin()));
+
+    // Without a write time-out (the device's setting) the write waits for the
+    // line, and a hang-up ends it with a failure.
+    attributes.timeouts.WriteTotalTimeoutConstant = 0;
+    ASSERT_TRUE(port.setAttributes(&attributes));
+    std::thread farEnd([&line] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        line.closeMaster();
+    });
+    start = Clock::now();
+    {
+        kit::StdoutCapture capture;
+        written = port.writeBytes(block.data(), size);
+        output = capture.text();
+    }
+    elapsed = millisecondsSince(start);
+    farEnd.join();
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 1500);
+    EXPECT_LT(written, size);
+    EXPECT_EQ(output, "T: ERROR: CRS232H: Writing to " + line.slavePath() + ": " + systemText(EIO) + "\n");
 }
 
 TEST_F(PosixLine, AControlBlockTheLineCannotCarryIsRefused)
