@@ -17,6 +17,7 @@
 #include "FlockSimulator.h"
 #include "PseudoTerminal.h"
 #include "common/CLogH.h"
+#include "kit/DeviceHost.h"
 #include "kit/HostStorage.h"
 #include "kit/StdoutCapture.h"
 #include "platform/Platform.h"
@@ -385,6 +386,25 @@ TEST(PosixLineWrite, AWriteEndsAtItsTimeOutOrWhenTheLineHangsUp)
     EXPECT_LT(elapsed, 1500);
     EXPECT_LT(written, size);
     EXPECT_EQ(output, "T: ERROR: CRS232H: Writing to " + line.slavePath() + ": " + systemText(EIO) + "\n");
+}
+
+// A port name that leads to a file that is no terminal, a slip of the
+// configuration: the device's init fails and says why.
+TEST(PosixLineOpen, ADeviceOnAFileThatIsNoTerminalFailsItsInit)
+{
+    kit::DeviceHost host("Vantrel 1\nport /dev/null\n");
+    std::vector<std::string> lines;
+    {
+        kit::StdoutCapture capture;
+        EXPECT_EQ(host.init(), -1);
+        lines = capture.lines();
+    }
+    const std::string notATerminal = systemText(ENOTTY);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+              (std::vector<std::string>{"Dev: ERROR: CRS232H: Getting attribute(DCB) from /dev/null: " + notATerminal,
+                                        "Dev: ERROR: CRS232H: Getting attribute(DCB) from /dev/null: " + notATerminal,
+                                        "Dev: ERROR: CRS232H: Setting attribute(DCB) to /dev/null: " + notATerminal}));
 }
 
 TEST_F(PosixLine, AControlBlockTheLineCannotCarryIsRefused)
