@@ -239,11 +239,13 @@ TEST(DeviceInit, EveryBoundedOptionAtItsBoundsAndOnePast)
     const std::string calibration = std::string("calibration ") + VANTREL_CALIB_TEST_PATH + " 1 2 3 4 5 6 7 8 9 10";
     const char* const outOfRoom = "Host: ERROR: CDataStorage: The new number is too big.";
     struct Bound {
-        std::string text;             // the device line and the options, port line aside
-        Lines diagnostics;            // init's whole output when it fails; none: init succeeds
-        std::uint32_t takenTrackers = 0;  // entries that an earlier device holds
+        std::string text;  // the device line and the options; the port line follows
+        Lines diagnostics;  // init's whole output when it fails; none: init succeeds
+        // Entries that an earlier device holds in the tracker and controller storages.
+        std::uint32_t takenTrackers = 0;
         std::uint32_t takenControllers = 0;
-        std::uint32_t trackers = 0;  // the storages' counts after a successful init
+        // The storages' counts after a successful init.
+        std::uint32_t trackers = 0;
         std::uint32_t controllers = 0;
     };
     const Bound bounds[] = {

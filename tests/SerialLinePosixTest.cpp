@@ -232,7 +232,9 @@ TEST_F(PosixLine, AReadUnderWayWhenTheLineHangsUpHandsOverWhatCame)
 
 // Control blocks other than 8N1 reach the terminal as far as a pseudo-terminal
 // carries them: it keeps every setting but the byte size and the parity
-// enable (always 8 bits without parity), which show on real ports only.
+// enable (always 8 bits without parity), which show on real ports only. A
+// block that changes nothing that the terminal keeps may be refused there, so
+// each row changes something of what the row before left.
 TEST_F(PosixLine, SettingsOtherThan8N1ReachTheLine)
 {
     using platform::SerialControlBlock;
@@ -279,7 +281,8 @@ TEST_F(PosixLine, SettingsOtherThan8N1ReachTheLine)
         EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
         EXPECT_EQ(line.c_cflag & controlMask, setting.controlFlags);
         EXPECT_EQ(line.c_iflag & inputMask, setting.inputFlags);
-        // What the line carries is what the port reports.
+        // What the line carries is what the port reports (1.5 stop bits
+        // read back as 2: the terminal has one flag for both).
         PortAttributes back{};
         ASSERT_TRUE(port.getAttributes(&back));
         EXPECT_EQ(back.control.fParity, attributes.control.fParity);
