@@ -1,9 +1,10 @@
 #!/bin/bash
 # One-time set-up of a fresh Debian 12 machine (as root): compilers, test
 # libraries, the host program's libraries, the MinGW-w64 cross compiler,
-# Wine with a ready prefix, valgrind, and clang with libFuzzer for the fuzz
-# preset. "setup.sh native" sets up the native build only (no cross compiler,
-# no Wine): what the demo needs. Both can run again.
+# Wine with a ready prefix, valgrind, clang with libFuzzer for the fuzz
+# preset, and gcovr for tools/coverage.sh. "setup.sh native" sets up the
+# native build only (no cross compiler, no Wine): what the demo needs. Both
+# can run again.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 export WINEDEBUG=-all
@@ -26,7 +27,7 @@ dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${native_packages[@]}" valgrind \
     g++-mingw-w64-i686 wine wine32:i386 wine64 binutils-mingw-w64-i686 \
-    clang libclang-rt-14-dev liblo-tools
+    clang libclang-rt-14-dev liblo-tools gcovr
 
 # Wine's 32-bit loader is a 32-bit Linux program. Where the kernel cannot run
 # those (no IA-32 emulation), let qemu run it.
