@@ -27,9 +27,9 @@
 #include "kit/ModuleLibrary.h"
 #include "kit/StdoutCapture.h"
 #include "kit/TempFile.h"
-#include "vantrel-host/LineSink.h"
-#include "vantrel-host/LiveTable.h"
-#include "vantrel-host/SinkSet.h"
+#include "host/LineSink.h"
+#include "host/LiveTable.h"
+#include "host/SinkSet.h"
 
 namespace {
 
