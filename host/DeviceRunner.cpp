@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "SampleRecords.h"
-#include "SampleText.h"
+#include "publish/SampleRecords.h"
 
 namespace host {
 
@@ -93,7 +92,7 @@ bool DeviceRunner::stop()
     return device_->stop();
 }
 
-void DeviceRunner::receive(SampleSink& sinks)
+void DeviceRunner::receive(Publisher& publisher)
 {
     std::uint32_t failures = 0;
     while (runFlag_.load() != 0) {
@@ -109,70 +108,58 @@ void DeviceRunner::receive(SampleSink& sinks)
             continue;
         }
         failures = 0;
-        const std::uint32_t count = publish(masks);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            sinks.sample(pending_[i]);
+        take(masks);
+        if (record_.sampleCount != 0) {
+            publisher.publish(record_);
         }
-        if (haveTracker_ || haveController_) {
-            for (std::size_t i = 0; i < listenerCount_; ++i) {
-                listeners_[i]->record(index_, haveTracker_ ? &lastTracker_ : nullptr,
-                                      haveController_ ? &lastController_ : nullptr);
-            }
-        }
-    }
-}
-
-void DeviceRunner::addListener(RecordListener* listener)
-{
-    if (listenerCount_ < kMaxListeners) {
-        listeners_[listenerCount_++] = listener;
     }
 }
 
 namespace {
 
-// Calls visit with every output ID whose bit is set in a mask (host order)
-// and that the storage holds, under the storage's mutex.
-template <typename Visit>
-void forEachMarked(std::uint32_t mask, HostStorage& storage, Visit visit)
+// Copies every entry whose bit is set in a mask (host order) and that the
+// storage holds, with its output ID, under the storage's mutex. Returns the
+// number copied.
+template <typename Entry>
+std::uint32_t copyMarked(std::uint32_t mask, HostStorage& storage, const Entry* list, Entry* entries,
+                         std::uint32_t* ids)
 {
     if (mask == 0) {
-        return;
+        return 0;
     }
+    std::uint32_t count = 0;
     storage.mutex().lock();
     const std::uint32_t valid = storage.count();
     for (std::uint32_t id = 1; id <= valid && id <= kStorageCapacity; ++id) {
         if ((mask & (1u << (id - 1))) != 0) {
-            visit(id);
+            entries[count] = list[id - 1];
+            ids[count++] = id;
         }
     }
     storage.mutex().unlock();
+    return count;
 }
 
 }  // namespace
 
-std::uint32_t DeviceRunner::publish(const UpdateMasks& masks)
+void DeviceRunner::take(const UpdateMasks& masks)
 {
+    trackerCount_ = copyMarked(fromNetworkOrder(masks.trackerMask), trackers_, trackers_.trackers(),
+                               trackerEntries_, trackerIds_);
+    controllerCount_ = copyMarked(fromNetworkOrder(masks.controllerMask), controllers_, controllers_.controllers(),
+                                  controllerEntries_, controllerIds_);
     std::uint32_t count = 0;
-    haveTracker_ = false;
-    haveController_ = false;
-    forEachMarked(fromNetworkOrder(masks.trackerMask), trackers_, [&](std::uint32_t id) {
-        const TrackerData& entry = trackers_.trackers()[id - 1];
-        if (!haveTracker_ && listenerCount_ != 0) {
-            lastTracker_ = entry;
-            haveTracker_ = true;
-        }
-        trackerSample(entry, index_, id, pending_[count++]);
-    });
-    forEachMarked(fromNetworkOrder(masks.controllerMask), controllers_, [&](std::uint32_t id) {
-        const ControllerData& entry = controllers_.controllers()[id - 1];
-        if (!haveController_ && listenerCount_ != 0) {
-            lastController_ = entry;
-            haveController_ = true;
-        }
-        controllerSample(entry, index_, id, pending_[count++]);
-    });
-    return count;
+    for (std::uint32_t i = 0; i < trackerCount_; ++i) {
+        trackerSample(trackerEntries_[i], index_, trackerIds_[i], samples_[count++]);
+    }
+    for (std::uint32_t i = 0; i < controllerCount_; ++i) {
+        controllerSample(controllerEntries_[i], index_, controllerIds_[i], samples_[count++]);
+    }
+    record_.device = index_;
+    record_.tracker = trackerCount_ != 0 ? &trackerEntries_[0] : nullptr;
+    record_.controller = controllerCount_ != 0 ? &controllerEntries_[0] : nullptr;
+    record_.samples = samples_;
+    record_.sampleCount = count;
 }
 
 }  // namespace host

@@ -1,8 +1,8 @@
 #pragma once
 // One device of a run: its library, the device object that createDev made,
 // the records the host passes to it, its run flag, and the loop of its
-// thread, which calls recvData while the flag is set and hands every changed
-// storage entry to the sinks.
+// thread, which calls recvData while the flag is set and hands what each call
+// published to the run's publishers.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -10,8 +10,7 @@
 #include "ConfigFile.h"
 #include "HostStorage.h"
 #include "ModuleLibrary.h"
-#include "RecordListener.h"
-#include "SampleSink.h"
+#include "publish/Publisher.h"
 #include "vantrel/CBase.h"
 
 namespace host {
@@ -39,13 +38,9 @@ public:
     // Clears the run flag: recvData returns within its read time-out.
     void requestStop() { runFlag_.store(0); }
     // The thread's loop; returns when the flag is cleared or recvData keeps
-    // failing (failed() then tells).
-    void receive(SampleSink& sinks);
-    // Hands every received record, as the storages hold it, to the listener
-    // too (shared storages' journal, OSC). Before receive; at most
-    // kMaxListeners.
-    void addListener(RecordListener* listener);
-    static constexpr std::size_t kMaxListeners = 4;
+    // failing (failed() then tells). The publisher is called from this
+    // thread (the run's Publishers take any thread).
+    void receive(Publisher& publisher);
 
     // stop, once, for an initialised device.
     bool stop();
@@ -58,7 +53,9 @@ public:
     static constexpr std::uint32_t kFailureLimit = 100;
 
 private:
-    std::uint32_t publish(const UpdateMasks& masks);
+    // Copies the entries that recvData marked, under their storage's mutex,
+    // and converts them after unlocking.
+    void take(const UpdateMasks& masks);
 
     DeviceConfig& config_;
     std::uint32_t index_;
@@ -75,14 +72,16 @@ private:
     bool stopped_ = false;
     bool failed_ = false;
     DeviceInfo info_;
-    HostSample pending_[2 * kStorageCapacity];
-    RecordListener* listeners_[kMaxListeners] = {};
-    std::size_t listenerCount_ = 0;
-    // The raw entries of the last record, for the listeners.
-    TrackerData lastTracker_{};
-    ControllerData lastController_{};
-    bool haveTracker_ = false;
-    bool haveController_ = false;
+    // What the last recvData published: the marked entries as the storages
+    // held them (network order), their output IDs, and the same as samples.
+    TrackerData trackerEntries_[kStorageCapacity];
+    ControllerData controllerEntries_[kStorageCapacity];
+    std::uint32_t trackerIds_[kStorageCapacity] = {};
+    std::uint32_t controllerIds_[kStorageCapacity] = {};
+    std::uint32_t trackerCount_ = 0;
+    std::uint32_t controllerCount_ = 0;
+    HostSample samples_[2 * kStorageCapacity];
+    ReceivedRecord record_;
 };
 
 }  // namespace host

@@ -3,16 +3,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <thread>
 
 #include "DeviceRunner.h"
 #include "HostStorage.h"
-#include "Outputs.h"
-#include "Publication.h"
-#include "SinkSet.h"
-#include "platform/HostPlatform.h"
+#include "Say.h"
+#include "publish/Publishers.h"
 
 namespace host {
 
@@ -23,12 +20,6 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 
 // How often the main thread refreshes the outputs: 30 times a second.
 constexpr std::chrono::milliseconds kRefreshPeriod(33);
-
-void say(const std::string& text)
-{
-    std::cout.flush();
-    std::cerr << "vantrel-host: " << text << std::endl;
-}
 
 std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
 {
@@ -51,36 +42,33 @@ bool HostRun::stopRequested()
 
 int HostRun::run()
 {
-    // Outputs first: a file that cannot be written ends the run before any
-    // device is touched.
-    Outputs outputs;
-    std::string error;
-    if (!outputs.open(options_, error)) {
-        say(error);
-        return kExitUsage;
+    // Without --record, --plot draws from a record of its own.
+    if (options_.outputs.record.empty() && !options_.plot.empty()) {
+        options_.outputs.record = options_.plot + ".jsonl";
     }
-    const std::string& recordPath = outputs.recordPath();
-    SinkSet& sinks = outputs.sinks();
-    for (SampleSink* sink : extraSinks_) {
-        sinks.add(sink);
-    }
+    const std::string& recordPath = options_.outputs.record;
 
     LogSettings log = defaultLogSettings("vantrel-host");
     log.debugLevel = options_.debugLevel;
     log.enabled = options_.quiet ? 0 : 1;
-    // The storages are the host's own, or point into the shared block.
-    Publication publication;
-    if (!publication.open(options_, log, error)) {
+    options_.outputs.logger = loggerOf(log);
+
+    // Outputs first: a file that cannot be written ends the run before any
+    // device is touched.
+    Publishers publishers;
+    std::string error;
+    if (!publishers.open(options_.outputs, error)) {
         say(error);
         return kExitUsage;
     }
-    SharedStorages* shared = publication.shared();
+    // The storages are the host's own, or a publisher's (the shared block).
+    const KeptStorages kept = publishers.keptStorages();
     const std::unique_ptr<HostStorage> trackerStorage =
-        shared != nullptr ? std::make_unique<HostStorage>(*shared->trackerStorage(), log)
-                          : std::make_unique<HostStorage>(HostStorage::Kind::Tracker, log);
+        kept.trackers != nullptr ? std::make_unique<HostStorage>(*kept.trackers, log)
+                                 : std::make_unique<HostStorage>(HostStorage::Kind::Tracker, log);
     const std::unique_ptr<HostStorage> controllerStorage =
-        shared != nullptr ? std::make_unique<HostStorage>(*shared->controllerStorage(), log)
-                          : std::make_unique<HostStorage>(HostStorage::Kind::Controller, log);
+        kept.controllers != nullptr ? std::make_unique<HostStorage>(*kept.controllers, log)
+                                    : std::make_unique<HostStorage>(HostStorage::Kind::Controller, log);
     HostStorage& trackers = *trackerStorage;
     HostStorage& controllers = *controllerStorage;
 
@@ -122,7 +110,6 @@ int HostRun::run()
                 return kExitOk;
             }
             if (!((*device).*step.call)()) {
-                std::cout.flush();
                 say(deviceText(config_, device->config()) + ": " + step.name + " failed");
                 return kExitDevice;
             }
@@ -133,15 +120,14 @@ int HostRun::run()
     for (auto& device : devices) {
         infos.push_back(device->info());
     }
-    sinks.begin(infos);
-    publication.begin(infos, devices);
+    publishers.begin(infos);
 
     std::vector<std::thread> threads;
     std::atomic<std::size_t> running{devices.size()};
     for (auto& device : devices) {
         DeviceRunner* runner = device.get();
-        threads.emplace_back([runner, &sinks, &running] {
-            runner->receive(sinks);
+        threads.emplace_back([runner, &publishers, &running] {
+            runner->receive(publishers);
             --running;
         });
     }
@@ -152,8 +138,8 @@ int HostRun::run()
     bool outputBroken = false;
     while (!stopRequested() && running.load() != 0 && (options_.duration <= 0.0 || Clock::now() < deadline)) {
         std::this_thread::sleep_for(kRefreshPeriod);
-        sinks.refresh();
-        if (sinks.broken()) {
+        publishers.refresh();
+        if (publishers.broken()) {
             outputBroken = true;
             break;
         }
@@ -178,8 +164,7 @@ int HostRun::run()
         device->stop();
     }
     devices.clear();
-    publication.finish();
-    sinks.finish();
+    publishers.finish();
 
     if (!options_.plot.empty()) {
         const std::string command = "\"" + options_.python + "\" \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";

@@ -4,22 +4,11 @@
 
 namespace host {
 
-namespace {
-
-// The storage and the mutex object reach the logger as the module's logger
-// class, whose layout is exactly that of the record.
-CLogH* asLogger(LogSettings& settings)
-{
-    return reinterpret_cast<CLogH*>(&settings);
-}
-
-}  // namespace
-
 HostStorage::HostStorage(Kind kind, const LogSettings& log) : log_(log)
 {
     mutexObject_.mutexHandle = mutex_.handle();
-    mutexObject_.log = asLogger(log_);
-    storage_.log = asLogger(log_);
+    mutexObject_.log = loggerOf(log_);
+    storage_.log = loggerOf(log_);
     storage_.mutex = &mutexObject_;
     storage_.countPtr = &count_;
     if (kind == Kind::Tracker) {
@@ -35,12 +24,17 @@ HostStorage::HostStorage(const CDataStorage& shared, const LogSettings& log)
     : mutex_(shared.mutex->mutexHandle), log_(log)
 {
     mutexObject_.mutexHandle = mutex_.handle();
-    mutexObject_.log = asLogger(log_);
-    storage_.log = asLogger(log_);
+    mutexObject_.log = loggerOf(log_);
+    storage_.log = loggerOf(log_);
     storage_.mutex = &mutexObject_;
     storage_.countPtr = shared.countPtr;
     storage_.trackerList = shared.trackerList;
     storage_.controllerList = shared.controllerList;
+}
+
+CLogH* loggerOf(LogSettings& settings)
+{
+    return reinterpret_cast<CLogH*>(&settings);
 }
 
 LogSettings defaultLogSettings(const char* moduleName)

@@ -44,6 +44,10 @@ private:
     CDataStorage storage_{};
 };
 
+// The logger that storages and mutex objects point to, as the module sees it:
+// its logger class has exactly the layout of the record.
+CLogH* loggerOf(LogSettings& settings);
+
 // The logger record with the module's defaults (date, time and thread id in
 // the header, DEBUG lines off) and the given module name.
 LogSettings defaultLogSettings(const char* moduleName);

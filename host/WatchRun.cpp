@@ -3,15 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <thread>
 #include <vector>
 
-#include "Outputs.h"
-#include "SampleRecords.h"
-#include "SharedStoragesReader.h"
-#include "SinkSet.h"
+#include "Say.h"
+#include "publish/Publishers.h"
+#include "publish/SampleRecords.h"
+#include "publish/SharedStoragesReader.h"
 
 namespace host {
 
@@ -20,12 +19,6 @@ namespace {
 // How often the journal is read, and how often the outputs are refreshed.
 constexpr std::chrono::milliseconds kPollPeriod(5);
 constexpr std::chrono::milliseconds kRefreshPeriod(33);
-
-void say(const std::string& text)
-{
-    std::cout.flush();
-    std::cerr << "vantrel-host: " << text << std::endl;
-}
 
 std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
 {
@@ -53,12 +46,11 @@ int watchStorages(const std::string& name, const RunOptions& options)
         say(error);
         return kExitUsage;
     }
-    Outputs outputs;
-    if (!outputs.open(options, error)) {
+    Publishers publishers;
+    if (!publishers.open(options.outputs, error)) {
         say(error);
         return kExitUsage;
     }
-    SinkSet& sinks = outputs.sinks();
 
     std::unique_ptr<SharedJournalSlot[]> slots(new SharedJournalSlot[kSharedJournalCapacity]);
     std::unique_ptr<SharedStoragesHeader> header(new SharedStoragesHeader{});
@@ -75,7 +67,7 @@ int watchStorages(const std::string& name, const RunOptions& options)
             say("a process died holding the mutex of shared storages \"" + name + "\"; recovered");
         }
         if (!begun && poll.state != kSharedStateSettingUp) {
-            sinks.begin(devicesOf(*header));
+            publishers.begin(devicesOf(*header));
             begun = true;
         }
         if (poll.missed != 0) {
@@ -85,14 +77,20 @@ int watchStorages(const std::string& name, const RunOptions& options)
         for (std::uint32_t i = 0; i < poll.count; ++i) {
             const SharedJournalSlot& slot = slots[i];
             HostSample sample;
+            ReceivedRecord record;
+            record.device = slot.device;
+            record.samples = &sample;
+            record.sampleCount = 1;
             if (slot.kind == kSharedTrackerRecord) {
                 trackerSample(slot.record.tracker, slot.device, slot.entry, sample);
+                record.tracker = &slot.record.tracker;
             } else if (slot.kind == kSharedControllerRecord) {
                 controllerSample(slot.record.controller, slot.device, slot.entry, sample);
+                record.controller = &slot.record.controller;
             } else {
                 continue;
             }
-            sinks.sample(sample);
+            publishers.publish(record);
         }
         if (poll.state == kSharedStateEnded) {
             break;
@@ -103,9 +101,9 @@ int watchStorages(const std::string& name, const RunOptions& options)
             break;
         }
         if (Clock::now() - refreshed >= kRefreshPeriod) {
-            sinks.refresh();
+            publishers.refresh();
             refreshed = Clock::now();
-            if (sinks.broken()) {
+            if (publishers.broken()) {
                 say("an output cannot be written any more: stopping");
                 result = kExitUsage;
                 break;
@@ -113,9 +111,7 @@ int watchStorages(const std::string& name, const RunOptions& options)
         }
         std::this_thread::sleep_for(kPollPeriod);
     }
-    if (begun) {
-        sinks.finish();
-    }
+    publishers.finish();
     if (missed != 0) {
         say("missed " + std::to_string(missed) + " samples of \"" + name + "\" in all");
     }

@@ -3,7 +3,6 @@
 // program" section, or vantrel-host --help.
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -11,13 +10,14 @@
 #include "ConfigFile.h"
 #include "DemoFlock.h"
 #include "HostRun.h"
+#include "Say.h"
 #include "WatchRun.h"
 #include "platform/HostPlatform.h"
 
 namespace {
 
 // The outputs, which run, demo and watch have alike; the format's name is
-// turned into RunOptions::format after parsing (formatOf).
+// turned into OutputOptions::format after parsing (formatOf).
 void addOutputOptions(CLI::App& command, host::RunOptions& options, std::string& format)
 {
     command.add_option("--format", format,
@@ -25,7 +25,7 @@ void addOutputOptions(CLI::App& command, host::RunOptions& options, std::string&
                        "(default: the table on a terminal, jsonl elsewhere)")
         ->check(CLI::IsMember({"table", "jsonl", "csv"}));
     command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
-    command.add_option("--record", options.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
+    command.add_option("--record", options.outputs.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
 }
 
 // The options of run and demo.
@@ -36,26 +36,26 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& fo
     command.add_option("--debug", options.debugLevel,
                        "the module's debug level: 1 the device, 3 the layers, 4 and up everything");
     command.add_flag("--quiet", options.quiet, "the module writes no log lines");
-    command.add_option("--shm", options.shm,
+    command.add_option("--shm", options.outputs.shm,
                        "keep the storages in shared memory of this NAME (vantrel-host watch NAME reads them)");
-    command.add_option("--osc", options.osc,
+    command.add_option("--osc", options.outputs.osc,
                        "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
-    command.add_option("--osc-ttl", options.oscHops, "hops that multicast OSC datagrams may take")
+    command.add_option("--osc-ttl", options.outputs.oscHops, "hops that multicast OSC datagrams may take")
         ->check(CLI::Range(1, 255));
 }
 
-host::RunOptions::Format formatOf(const std::string& name)
+host::Format formatOf(const std::string& name)
 {
     if (name == "table") {
-        return host::RunOptions::Format::Table;
+        return host::Format::Table;
     }
     if (name == "jsonl") {
-        return host::RunOptions::Format::JsonLines;
+        return host::Format::JsonLines;
     }
     if (name == "csv") {
-        return host::RunOptions::Format::Csv;
+        return host::Format::Csv;
     }
-    return host::RunOptions::Format::Automatic;
+    return host::Format::Automatic;
 }
 
 // The module beside the program (the build), or where an installed tree keeps
@@ -95,7 +95,7 @@ int runFile(const std::string& path, host::RunOptions options)
     host::ConfigFile config;
     if (!config.read(path)) {
         for (const std::string& error : config.errors()) {
-            std::cerr << "vantrel-host: " << error << std::endl;
+            host::say(error);
         }
         return host::kExitUsage;
     }
@@ -118,7 +118,7 @@ int runDemo(const std::string& port, host::RunOptions options, bool durationGive
     if (line.empty()) {
         std::string error;
         if (!flock.start(error)) {
-            std::cerr << "vantrel-host: " << error << std::endl;
+            host::say(error);
             return host::kExitUsage;
         }
         line = flock.portName();
@@ -133,11 +133,11 @@ int runDemo(const std::string& port, host::RunOptions options, bool durationGive
         const std::string first = path;
         path = (temporary / "vantrel-demo.cfg").string();
         if (failure || !writeFile(path, text)) {
-            std::cerr << "vantrel-host: cannot write " << first << " nor " << path << std::endl;
+            host::say("cannot write " + first + " nor " + path);
             return host::kExitUsage;
         }
     }
-    std::cerr << "vantrel-host: demo configuration in " << path << std::endl;
+    host::say("demo configuration in " + path);
     if (!durationGiven) {
         options.duration = 10.0;
     }
@@ -187,17 +187,17 @@ int main(int argc, char** argv)
 
     platform::installStopHandler(&host::HostRun::requestStop);
     if (watch->parsed()) {
-        watchOptions.format = formatOf(watchFormat);
+        watchOptions.outputs.format = formatOf(watchFormat);
         return host::watchStorages(shmName, watchOptions);
     }
     if (run->parsed()) {
         runOptions.plotScript = plotScript();
         runOptions.python = python();
-        runOptions.format = formatOf(runFormat);
+        runOptions.outputs.format = formatOf(runFormat);
         return runFile(file, std::move(runOptions));
     }
     demoOptions.plotScript = plotScript();
     demoOptions.python = python();
-    demoOptions.format = formatOf(demoFormat);
+    demoOptions.outputs.format = formatOf(demoFormat);
     return runDemo(port, std::move(demoOptions), demo->get_option("--duration")->count() > 0);
 }

@@ -2,8 +2,11 @@
 
 #include <cstring>
 #include <lo/lo.h>
+#include <memory>
 
-#include "common/DataRecords.h"
+#include "OutputOptions.h"
+#include "SampleRecords.h"
+#include "host/Say.h"
 
 namespace {
 
@@ -20,7 +23,7 @@ void putBigEndian32(unsigned char* to, std::uint32_t value)
 
 float scaled(std::int32_t networkValue, double divisor)
 {
-    return static_cast<float>(static_cast<std::int32_t>(fromNetwork32(static_cast<std::uint32_t>(networkValue))) /
+    return static_cast<float>(static_cast<std::int32_t>(host::fromNetworkOrder(static_cast<std::uint32_t>(networkValue))) /
                               divisor);
 }
 
@@ -104,6 +107,24 @@ void OscPublisher::addDevice(const std::string& deviceName, std::uint32_t tracke
     }
 }
 
+void OscPublisher::begin(const std::vector<host::DeviceInfo>& devices)
+{
+    for (const host::DeviceInfo& device : devices) {
+        addDevice(device.name, device.firstTracker, device.trackerCount, device.firstController,
+                  device.controllerCount);
+    }
+}
+
+void OscPublisher::finish()
+{
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    host::say("OSC: " + std::to_string(sent_) + " bundles sent, " + std::to_string(dropped_) +
+              " dropped (socket buffer full or no receiver), " + std::to_string(failed_) + " failed");
+}
+
 void OscPublisher::makeControllerMessage(Address& address, std::uint32_t valuators)
 {
     if (address.message != nullptr) {
@@ -137,7 +158,7 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
     Address* trackerAddress = nullptr;
     Address* controllerAddress = nullptr;
     if (tracker != nullptr) {
-        const std::uint32_t id = fromNetwork32(tracker->storageIndex);
+        const std::uint32_t id = host::fromNetworkOrder(tracker->storageIndex);
         if (id >= 1 && id <= kSharedListCapacity && trackers_[id - 1].message != nullptr) {
             trackerAddress = &trackers_[id - 1];
             lo_arg** argv = lo_message_get_argv(trackerAddress->message);
@@ -147,10 +168,10 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
         }
     }
     if (controller != nullptr) {
-        const std::uint32_t id = fromNetwork32(controller->storageIndex);
+        const std::uint32_t id = host::fromNetworkOrder(controller->storageIndex);
         if (id >= 1 && id <= kSharedListCapacity && controllers_[id - 1].message != nullptr) {
             controllerAddress = &controllers_[id - 1];
-            std::uint32_t valuators = fromNetwork32(controller->valuatorCount);
+            std::uint32_t valuators = host::fromNetworkOrder(controller->valuatorCount);
             valuators = valuators <= kMaxValuators ? valuators : kMaxValuators;
             if (valuators != controllerAddress->valuators) {
                 makeControllerMessage(*controllerAddress, valuators);
@@ -171,9 +192,9 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
 
     // The bundle: "#bundle", the time tag (NTP seconds and fraction), then
     // each message after its length.
-    const std::uint32_t seconds = fromNetwork32(trackerAddress != nullptr ? tracker->sampleSeconds
+    const std::uint32_t seconds = host::fromNetworkOrder(trackerAddress != nullptr ? tracker->sampleSeconds
                                                                           : controller->sampleSeconds);
-    const std::uint32_t microseconds = fromNetwork32(trackerAddress != nullptr ? tracker->sampleMicroseconds
+    const std::uint32_t microseconds = host::fromNetworkOrder(trackerAddress != nullptr ? tracker->sampleMicroseconds
                                                                                : controller->sampleMicroseconds);
     std::memcpy(buffer_, "#bundle", 8);
     putBigEndian32(buffer_ + 8, seconds + kTimeTagEpochOffset);
@@ -197,3 +218,20 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
         break;
     }
 }
+
+namespace host {
+
+// --osc HOST:PORT [--osc-ttl HOPS].
+std::unique_ptr<Publisher> makeOscPublisher(const OutputOptions& options, std::string& error)
+{
+    if (options.osc.empty()) {
+        return nullptr;
+    }
+    auto osc = std::make_unique<OscPublisher>();
+    if (!osc->open(options.osc, options.oscHops, error)) {
+        return nullptr;
+    }
+    return osc;
+}
+
+}  // namespace host

@@ -6,19 +6,22 @@
 // The messages are made once, when a device is added; a sample only changes
 // their arguments in place, and the bundle is written into a buffer of the
 // publisher's own and sent by a socket that never blocks. A bundle that the
-// socket's buffer cannot take is dropped and counted. Linux only.
+// socket's buffer cannot take is dropped and counted. Linux only: where the
+// build has no liblo, OscMissing.cpp stands in for this file and refuses
+// --osc. The publisher of --osc HOST:PORT; its calls come from the device
+// threads at once.
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-#include "RecordListener.h"
+#include "Publisher.h"
 #include "platform/UdpSender.h"
 #include "vantrel/DataRecords.h"
 #include "vantrel/SharedStorages.h"
 
 typedef void* lo_message;  // as liblo's lo_types.h declares it
 
-class OscPublisher : public RecordListener {
+class OscPublisher : public host::Publisher {
 public:
     OscPublisher() = default;
     ~OscPublisher() override;
@@ -36,7 +39,17 @@ public:
 
     // Sends one bundle for one received record: the tracker entry and/or the
     // controller entry that it changed (null for the one it did not).
-    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller) override;
+    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller);
+
+    // As a publisher: begin prepares the devices' messages, publish sends,
+    // finish says the figures below on standard error.
+    Calls calls() const override { return Calls::Concurrent; }
+    void begin(const std::vector<host::DeviceInfo>& devices) override;
+    void publish(const host::ReceivedRecord& received) override
+    {
+        record(received.device, received.tracker, received.controller);
+    }
+    void finish() override;
 
     std::uint64_t sent() const { return sent_; }
     std::uint64_t dropped() const { return dropped_; }
@@ -71,4 +84,5 @@ private:
     std::uint64_t dropped_ = 0;
     std::uint64_t failed_ = 0;
     std::uint64_t remade_ = 0;
+    bool finished_ = false;
 };

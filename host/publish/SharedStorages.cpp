@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <cstring>
-#include <iostream>
+#include <memory>
 
-#include "common/DataRecords.h"
+#include "OutputOptions.h"
+#include "SampleRecords.h"
+#include "host/Say.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -44,7 +46,7 @@ SharedJournalSlot& SharedStorages::fillSlot(std::uint32_t sequence, SharedRecord
     SharedJournalSlot& slot = journal_[(sequence - 1) % kSharedJournalCapacity];
     slot.sequence = sequence;
     slot.kind = kind;
-    slot.entry = static_cast<std::uint16_t>(fromNetwork32(entry.storageIndex));
+    slot.entry = static_cast<std::uint16_t>(host::fromNetworkOrder(entry.storageIndex));
     slot.device = device;
     return slot;
 }
@@ -137,6 +139,15 @@ bool SharedStorages::addDevice(const char* deviceName, std::uint32_t trackerFirs
     return true;
 }
 
+void SharedStorages::begin(const std::vector<host::DeviceInfo>& devices)
+{
+    for (const host::DeviceInfo& device : devices) {
+        addDevice(device.name.c_str(), device.firstTracker, device.trackerCount, device.firstController,
+                  device.controllerCount);
+    }
+    setRunning();
+}
+
 void SharedStorages::setRunning()
 {
     if (header_ != nullptr) {
@@ -185,8 +196,7 @@ void SharedStorages::lock()
     std::uint32_t code = 0;
     if (platform::lockMutex(mutex_, code) == platform::LockResult::Abandoned) {
         // Now ours and consistent again; the process that held it is gone.
-        std::cerr << "vantrel-host: a process died holding the mutex of shared storages \"" << name_
-                  << "\"; the host goes on" << std::endl;
+        host::say("a process died holding the mutex of shared storages \"" + name_ + "\"; the host goes on");
     }
 }
 
@@ -195,3 +205,20 @@ void SharedStorages::unlock()
     std::uint32_t code = 0;
     platform::unlockMutex(mutex_, code);
 }
+
+namespace host {
+
+// --shm NAME.
+std::unique_ptr<Publisher> makeSharedStorages(const OutputOptions& options, std::string& error)
+{
+    if (options.shm.empty()) {
+        return nullptr;
+    }
+    auto shared = std::make_unique<SharedStorages>();
+    if (!shared->create(options.shm, options.logger, error)) {
+        return nullptr;
+    }
+    return shared;
+}
+
+}  // namespace host

@@ -3,17 +3,19 @@
 // creates the named block and its mutex, lets the host's two storage objects
 // point into it, keeps the device table and appends every received sample to
 // the journal. The module sees the storages exactly as it sees any host's.
+// The publisher of --shm NAME: its calls come from the device threads at once
+// (the block's own mutex orders them).
 #include <cstdint>
 #include <string>
 
-#include "RecordListener.h"
+#include "Publisher.h"
 #include "platform/SharedMemory.h"
 #include "vantrel/CDataStorage.h"
 #include "vantrel/SharedStorages.h"
 
 class CLogH;
 
-class SharedStorages : public RecordListener {
+class SharedStorages : public host::Publisher {
 public:
     SharedStorages() = default;
     ~SharedStorages() override;
@@ -40,10 +42,21 @@ public:
 
     // Appends the entries of one received record to the journal, tracker
     // before controller, under the mutex.
-    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller) override;
+    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller);
 
     // Marks the block ended and lets go of it (also done by the destructor).
     void close();
+
+    // As a publisher: the host's storages are these; begin enters the devices
+    // and sets the block running, publish appends, finish closes.
+    Calls calls() const override { return Calls::Concurrent; }
+    host::KeptStorages keptStorages() override { return {&trackerStorage_, &controllerStorage_}; }
+    void begin(const std::vector<host::DeviceInfo>& devices) override;
+    void publish(const host::ReceivedRecord& received) override
+    {
+        record(received.device, received.tracker, received.controller);
+    }
+    void finish() override { close(); }
 
 private:
     template <typename Entry>

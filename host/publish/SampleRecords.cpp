@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "SampleText.h"
 
 namespace host {
 
@@ -34,6 +33,14 @@ void controllerSample(const ControllerData& entry, std::uint32_t device, std::ui
     takeHeader(entry, device, id, false, sample);
     sample.buttonCount = fromNetworkOrder(entry.buttonCount);
     std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
+}
+
+std::uint32_t fromNetworkOrder(std::uint32_t value)
+{
+    std::uint8_t bytes[4];
+    std::memcpy(bytes, &value, 4);
+    return (static_cast<std::uint32_t>(bytes[0]) << 24) | (static_cast<std::uint32_t>(bytes[1]) << 16) |
+           (static_cast<std::uint32_t>(bytes[2]) << 8) | bytes[3];
 }
 
 }  // namespace host

@@ -1,9 +1,11 @@
 #include "LiveTable.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "SampleText.h"
+#include "platform/HostPlatform.h"
 
 namespace host {
 
@@ -24,9 +26,17 @@ void LiveTable::begin(const std::vector<DeviceInfo>& devices)
         }
     }
     rateTime_ = Clock::now();
+    begun_ = true;
 }
 
-void LiveTable::sample(const HostSample& sample)
+void LiveTable::publish(const ReceivedRecord& record)
+{
+    for (std::uint32_t i = 0; i < record.sampleCount; ++i) {
+        take(record.samples[i]);
+    }
+}
+
+void LiveTable::take(const HostSample& sample)
 {
     if (sample.id == 0 || sample.id > 32) {
         return;
@@ -58,7 +68,7 @@ void LiveTable::refresh()
 
 void LiveTable::finish()
 {
-    if (terminal_ != nullptr) {
+    if (terminal_ != nullptr && begun_) {
         draw();
         std::fflush(terminal_);
     }
@@ -104,6 +114,16 @@ void LiveTable::draw()
     std::fputs(text.c_str(), terminal_);
     std::fflush(terminal_);
     drawnLines_ = static_cast<int>(rows_.size()) + 1;
+}
+
+// --format table (also the automatic choice on a terminal).
+std::unique_ptr<Publisher> makeLiveTable(const OutputOptions& options, std::string&)
+{
+    if (options.format != Format::Table) {
+        return nullptr;
+    }
+    platform::enableTerminalEscapes();
+    return std::make_unique<LiveTable>(stdout);
 }
 
 }  // namespace host

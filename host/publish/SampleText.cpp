@@ -153,12 +153,4 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
     return put(out, at, "\n");
 }
 
-std::uint32_t fromNetworkOrder(std::uint32_t value)
-{
-    std::uint8_t bytes[4];
-    std::memcpy(bytes, &value, 4);
-    return (static_cast<std::uint32_t>(bytes[0]) << 24) | (static_cast<std::uint32_t>(bytes[1]) << 16) |
-           (static_cast<std::uint32_t>(bytes[2]) << 8) | bytes[3];
-}
-
 }  // namespace host

@@ -7,23 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "SampleSink.h"
+#include "OutputOptions.h"
+#include "Publisher.h"
 #include "SampleText.h"
 
 namespace host {
 
-class LineSink : public SampleSink {
+class LinePublisher : public Publisher {
 public:
-    enum class Format { JsonLines, Csv };
-
-    // ownsStream: the sink closes the stream when it finishes.
-    LineSink(std::FILE* stream, Format format, bool ownsStream);
-    ~LineSink() override;
-    LineSink(const LineSink&) = delete;
-    LineSink& operator=(const LineSink&) = delete;
+    // format: JsonLines or Csv. ownsStream: the publisher closes the stream
+    // when it finishes.
+    LinePublisher(std::FILE* stream, Format format, bool ownsStream);
+    ~LinePublisher() override;
+    LinePublisher(const LinePublisher&) = delete;
+    LinePublisher& operator=(const LinePublisher&) = delete;
 
     void begin(const std::vector<DeviceInfo>& devices) override;
-    void sample(const HostSample& sample) override;
+    void publish(const ReceivedRecord& record) override;
     void refresh() override;
     void finish() override;
     bool broken() const override { return broken_; }

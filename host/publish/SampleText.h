@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "SampleSink.h"
+#include "Publisher.h"
 
 namespace host {
 
@@ -29,8 +29,5 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
 // not apply; buttons as a string of 0 and 1, button 1 first).
 const char* csvHeader();
 std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device);
-
-// A 32-bit field of a storage entry (network byte order) in host order.
-std::uint32_t fromNetworkOrder(std::uint32_t value);
 
 }  // namespace host

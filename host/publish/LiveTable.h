@@ -9,16 +9,17 @@
 #include <cstdio>
 #include <vector>
 
-#include "SampleSink.h"
+#include "OutputOptions.h"
+#include "Publisher.h"
 
 namespace host {
 
-class LiveTable : public SampleSink {
+class LiveTable : public Publisher {
 public:
     explicit LiveTable(std::FILE* terminal);
 
     void begin(const std::vector<DeviceInfo>& devices) override;
-    void sample(const HostSample& sample) override;
+    void publish(const ReceivedRecord& record) override;
     void refresh() override;
     void finish() override;
 
@@ -39,6 +40,7 @@ private:
     };
     using Clock = std::chrono::steady_clock;
 
+    void take(const HostSample& sample);
     void draw();
 
     std::FILE* terminal_;
@@ -48,6 +50,7 @@ private:
     Latest controllers_[32];
     Clock::time_point rateTime_;
     int drawnLines_ = 0;
+    bool begun_ = false;
 };
 
 }  // namespace host
