@@ -1,6 +1,6 @@
 #include "HostRun.h"
 
-#include <chrono>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -8,18 +8,13 @@
 
 #include "DeviceRunner.h"
 #include "HostStorage.h"
+#include "RunLoop.h"
 #include "Say.h"
 #include "publish/Publishers.h"
 
 namespace host {
 
 namespace {
-
-std::atomic<bool> stopFlag{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-// How often the main thread refreshes the outputs: 30 times a second.
-constexpr std::chrono::milliseconds kRefreshPeriod(33);
 
 std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
 {
@@ -29,16 +24,6 @@ std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
 }  // namespace
 
 HostRun::HostRun(ConfigFile& config, RunOptions options) : config_(config), options_(std::move(options)) {}
-
-void HostRun::requestStop()
-{
-    stopFlag.store(true);
-}
-
-bool HostRun::stopRequested()
-{
-    return stopFlag.load();
-}
 
 int HostRun::run()
 {
@@ -104,7 +89,7 @@ int HostRun::run()
     } steps[] = {{"init", &DeviceRunner::init}, {"configure", &DeviceRunner::configure}, {"start", &DeviceRunner::start}};
     for (const Step& step : steps) {
         for (auto& device : devices) {
-            if (stopRequested()) {
+            if (RunLoop::stopRequested()) {
                 // Stopped before streaming: the devices are stopped and
                 // deleted on the way out.
                 return kExitOk;
@@ -132,28 +117,16 @@ int HostRun::run()
         });
     }
 
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point begin = Clock::now();
-    const auto deadline = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.duration));
-    bool outputBroken = false;
-    while (!stopRequested() && running.load() != 0 && (options_.duration <= 0.0 || Clock::now() < deadline)) {
-        std::this_thread::sleep_for(kRefreshPeriod);
-        publishers.refresh();
-        if (publishers.broken()) {
-            outputBroken = true;
-            break;
-        }
-    }
+    // Until a stop request, the end of the duration, a broken output, or the
+    // end of every device's loop.
+    RunLoop loop(options_.duration, publishers);
+    int result = loop.run(RunLoop::kRefreshPeriod,
+                          [&running] { return running.load() == 0 ? kExitOk : RunLoop::kGoOn; });
     for (auto& device : devices) {
         device->requestStop();
     }
     for (std::thread& thread : threads) {
         thread.join();
-    }
-    int result = kExitOk;
-    if (outputBroken) {
-        say("an output cannot be written any more: stopping");
-        result = kExitUsage;
     }
     for (auto& device : devices) {
         if (device->failed()) {

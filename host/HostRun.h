@@ -2,11 +2,11 @@
 // One run of the host: every device of a configuration file from createDev
 // to deleteDev, one thread per device, the samples to the chosen outputs,
 // until a stop request, the run's duration, or the end of every device.
-#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "ConfigFile.h"
+#include "RunLoop.h"
 #include "publish/OutputOptions.h"
 
 namespace host {
@@ -21,13 +21,6 @@ struct RunOptions {
     bool quiet = false;                 // the module writes nothing
 };
 
-// The program's exit codes.
-enum ExitCode : int {
-    kExitOk = 0,        // ran and stopped cleanly
-    kExitDevice = 1,    // a device failed (createDev, init, configure, start, or recvData kept failing)
-    kExitUsage = 2,     // command line, configuration file, library or output file
-};
-
 class HostRun {
 public:
     HostRun(ConfigFile& config, RunOptions options);
@@ -35,10 +28,6 @@ public:
     // Runs and returns the exit code. Messages of the host go to standard
     // error, each "vantrel-host: ..." on one line.
     int run();
-
-    // Asks every run of the process to stop; safe in a signal handler.
-    static void requestStop();
-    static bool stopRequested();
 
 private:
     ConfigFile& config_;

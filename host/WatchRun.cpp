@@ -4,9 +4,9 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "RunLoop.h"
 #include "Say.h"
 #include "publish/Publishers.h"
 #include "publish/SampleRecords.h"
@@ -16,9 +16,8 @@ namespace host {
 
 namespace {
 
-// How often the journal is read, and how often the outputs are refreshed.
+// How often the journal is read.
 constexpr std::chrono::milliseconds kPollPeriod(5);
-constexpr std::chrono::milliseconds kRefreshPeriod(33);
 
 std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
 {
@@ -34,6 +33,26 @@ std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
         devices.push_back(device);
     }
     return devices;
+}
+
+// One journal entry to the publishers, as the run that wrote it published it.
+void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
+{
+    HostSample sample;
+    ReceivedRecord record;
+    record.device = slot.device;
+    record.samples = &sample;
+    record.sampleCount = 1;
+    if (slot.kind == kSharedTrackerRecord) {
+        trackerSample(slot.record.tracker, slot.device, slot.entry, sample);
+        record.tracker = &slot.record.tracker;
+    } else if (slot.kind == kSharedControllerRecord) {
+        controllerSample(slot.record.controller, slot.device, slot.entry, sample);
+        record.controller = &slot.record.controller;
+    } else {
+        return;
+    }
+    publishers.publish(record);
 }
 
 }  // namespace
@@ -54,14 +73,10 @@ int watchStorages(const std::string& name, const RunOptions& options)
 
     std::unique_ptr<SharedJournalSlot[]> slots(new SharedJournalSlot[kSharedJournalCapacity]);
     std::unique_ptr<SharedStoragesHeader> header(new SharedStoragesHeader{});
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
-    Clock::time_point refreshed = Clock::now();
     bool begun = false;
     std::uint64_t missed = 0;
-    int result = kExitOk;
-    while (!HostRun::stopRequested() && (options.duration <= 0.0 || Clock::now() < deadline)) {
+    RunLoop loop(options.duration, publishers);
+    const int result = loop.run(kPollPeriod, [&] {
         const SharedStoragesReader::Poll poll = reader.poll(slots.get(), *header);
         if (poll.ownerDied) {
             say("a process died holding the mutex of shared storages \"" + name + "\"; recovered");
@@ -75,42 +90,17 @@ int watchStorages(const std::string& name, const RunOptions& options)
             say("missed " + std::to_string(poll.missed) + " samples of \"" + name + "\" (read too late)");
         }
         for (std::uint32_t i = 0; i < poll.count; ++i) {
-            const SharedJournalSlot& slot = slots[i];
-            HostSample sample;
-            ReceivedRecord record;
-            record.device = slot.device;
-            record.samples = &sample;
-            record.sampleCount = 1;
-            if (slot.kind == kSharedTrackerRecord) {
-                trackerSample(slot.record.tracker, slot.device, slot.entry, sample);
-                record.tracker = &slot.record.tracker;
-            } else if (slot.kind == kSharedControllerRecord) {
-                controllerSample(slot.record.controller, slot.device, slot.entry, sample);
-                record.controller = &slot.record.controller;
-            } else {
-                continue;
-            }
-            publishers.publish(record);
+            publishSlot(slots[i], publishers);
         }
         if (poll.state == kSharedStateEnded) {
-            break;
+            return static_cast<int>(kExitOk);
         }
         if (!reader.hostAlive()) {
             say("the host of shared storages \"" + name + "\" has gone");
-            result = kExitDevice;
-            break;
+            return static_cast<int>(kExitDevice);
         }
-        if (Clock::now() - refreshed >= kRefreshPeriod) {
-            publishers.refresh();
-            refreshed = Clock::now();
-            if (publishers.broken()) {
-                say("an output cannot be written any more: stopping");
-                result = kExitUsage;
-                break;
-            }
-        }
-        std::this_thread::sleep_for(kPollPeriod);
-    }
+        return RunLoop::kGoOn;
+    });
     publishers.finish();
     if (missed != 0) {
         say("missed " + std::to_string(missed) + " samples of \"" + name + "\" in all");

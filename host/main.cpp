@@ -185,7 +185,7 @@ int main(int argc, char** argv)
         return status == 0 ? 0 : host::kExitUsage;
     }
 
-    platform::installStopHandler(&host::HostRun::requestStop);
+    platform::installStopHandler(&host::RunLoop::requestStop);
     if (watch->parsed()) {
         watchOptions.outputs.format = formatOf(watchFormat);
         return host::watchStorages(shmName, watchOptions);
