@@ -4,12 +4,13 @@
 // them (and finishes them the other way round). Each names the maker that its
 // publisher's file defines: it returns the publisher when the options ask for
 // it, null when they do not, and null with the reason when it cannot be made.
-#define VANTREL_PUBLISHERS(PUBLISHER)                      \
-    PUBLISHER(makeLiveTable)           /* --format table */ \
+#define VANTREL_PUBLISHERS(PUBLISHER)                          \
+    PUBLISHER(makeLiveTable)           /* --format table */     \
     PUBLISHER(makeStandardOutputLines) /* --format jsonl|csv */ \
-    PUBLISHER(makeRecordFile)          /* --record FILE */  \
-    PUBLISHER(makeOscPublisher)        /* --osc HOST:PORT */ \
-    PUBLISHER(makeSharedStorages)      /* --shm NAME */
+    PUBLISHER(makeRecordFile)          /* --record FILE */      \
+    PUBLISHER(makeOscPublisher)        /* --osc HOST:PORT */    \
+    PUBLISHER(makeSharedStorages)      /* --shm NAME */         \
+    /* the next one here */
 
 namespace host {
 
