@@ -25,7 +25,8 @@ void addOutputOptions(CLI::App& command, host::RunOptions& options, std::string&
                        "(default: the table on a terminal, jsonl elsewhere)")
         ->check(CLI::IsMember({"table", "jsonl", "csv"}));
     command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
-    command.add_option("--record", options.outputs.record, "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
+    command.add_option("--record", options.outputs.record,
+                       "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
 }
 
 // The options of run and demo.

@@ -23,8 +23,8 @@ void putBigEndian32(unsigned char* to, std::uint32_t value)
 
 float scaled(std::int32_t networkValue, double divisor)
 {
-    return static_cast<float>(static_cast<std::int32_t>(host::fromNetworkOrder(static_cast<std::uint32_t>(networkValue))) /
-                              divisor);
+    const auto value = static_cast<std::int32_t>(host::fromNetworkOrder(static_cast<std::uint32_t>(networkValue)));
+    return static_cast<float>(value / divisor);
 }
 
 // A message's 32-bit argument, in place. liblo keeps the arguments 4-byte
