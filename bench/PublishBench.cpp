@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "OscPublisher.h"
-#include "SharedStorages.h"
+#include "host/publish/OscPublisher.h"
+#include "host/publish/SharedStorages.h"
 #include "common/CLogH.h"
 #include "common/DataRecords.h"
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "FlockRecord.h"
-#include "OscPublisher.h"
-#include "SharedStorages.h"
+#include "host/publish/OscPublisher.h"
+#include "host/publish/SharedStorages.h"
 #include "calib/test/TestCalib.h"
 #include "common/DataRecords.h"
 #include "kit/DeviceHost.h"
@@ -27,9 +27,9 @@
 #include "kit/ModuleLibrary.h"
 #include "kit/StdoutCapture.h"
 #include "kit/TempFile.h"
-#include "vantrel-host/LineSink.h"
-#include "vantrel-host/LiveTable.h"
-#include "vantrel-host/SinkSet.h"
+#include "host/publish/LinePublisher.h"
+#include "host/publish/LiveTable.h"
+#include "host/publish/Publishers.h"
 
 namespace {
 
@@ -299,13 +299,17 @@ TEST(Allocation, InitFailsCleanlyWhereverAnAllocationFails)
 }
 
 // What the host does after each recvData: copy the changed entries under
-// the mutex, then hand them to the shared storages' journal and to OSC.
+// the mutex, then hand them to the publishers: the shared storages' journal
+// and OSC.
 TEST(Allocation, NonePerPublishedRecord)
 {
     SharedStorages shared;
     OscPublisher osc;
     std::string error;
     ASSERT_TRUE(osc.open("127.0.0.1:9", 0, error)) << error;  // the discard port: nothing needs to listen
+    host::Publishers publishers;
+    publishers.add(&shared);
+    publishers.add(&osc);
     TrackerData tracker{};
     ControllerData controller{};
     Around around;
@@ -330,8 +334,10 @@ TEST(Allocation, NonePerPublishedRecord)
                 static_cast<std::uint32_t>(__builtin_ctz(controllerMask)) + 1);
         }
         shared.trackerStorage()->unlock();
-        shared.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
-        osc.record(0, trackerMask != 0 ? &tracker : nullptr, controllerMask != 0 ? &controller : nullptr);
+        host::ReceivedRecord record;
+        record.tracker = trackerMask != 0 ? &tracker : nullptr;
+        record.controller = controllerMask != 0 ? &controller : nullptr;
+        publishers.publish(record);
     };
     const Received received = receiveRecords("", around);
     EXPECT_EQ(received.allocations, 0u);
@@ -345,12 +351,12 @@ TEST(Allocation, NonePerPublishedRecord)
 TEST(Allocation, NonePerSampleOnTheHostsOutputs)
 {
     kit::TempFile jsonFile(""), csvFile(""), tableFile("");
-    host::LineSink json(std::fopen(jsonFile.path().c_str(), "wb"), host::LineSink::Format::JsonLines, true);
-    host::LineSink csv(std::fopen(csvFile.path().c_str(), "wb"), host::LineSink::Format::Csv, true);
+    host::LinePublisher json(std::fopen(jsonFile.path().c_str(), "wb"), host::Format::JsonLines, true);
+    host::LinePublisher csv(std::fopen(csvFile.path().c_str(), "wb"), host::Format::Csv, true);
     host::LiveTable table(std::fopen(tableFile.path().c_str(), "wb"));
-    host::SinkSet sinks;
-    for (host::SampleSink* sink : std::initializer_list<host::SampleSink*>{&json, &csv, &table}) {
-        sinks.add(sink);
+    host::Publishers publishers;
+    for (host::Publisher* publisher : std::initializer_list<host::Publisher*>{&json, &csv, &table}) {
+        publishers.add(publisher);
     }
     host::DeviceInfo device;
     device.name = "a device with a name longer than any short-string buffer";
@@ -358,7 +364,7 @@ TEST(Allocation, NonePerSampleOnTheHostsOutputs)
     device.trackerCount = 2;
     device.firstController = 1;
     device.controllerCount = 1;
-    sinks.begin({device});
+    publishers.begin({device});
 
     host::HostSample tracker;
     tracker.id = 2;
@@ -368,15 +374,21 @@ TEST(Allocation, NonePerSampleOnTheHostsOutputs)
     controller.id = 1;
     controller.buttonCount = 3;
     controller.buttonBits[0] = 0x5;
+    host::ReceivedRecord trackerRecord;
+    trackerRecord.samples = &tracker;
+    trackerRecord.sampleCount = 1;
+    host::ReceivedRecord controllerRecord;
+    controllerRecord.samples = &controller;
+    controllerRecord.sampleCount = 1;
     counting = true;
     for (int i = 0; i < 200; ++i) {
         tracker.pose[3] = i * 1000;
-        sinks.sample(tracker);
-        sinks.sample(controller);
+        publishers.publish(trackerRecord);
+        publishers.publish(controllerRecord);
     }
     counting = false;
     EXPECT_EQ(allocations, 0u);
-    sinks.finish();
+    publishers.finish();
     // The samples did reach the files.
     std::FILE* written = std::fopen(csvFile.path().c_str(), "rb");
     ASSERT_NE(written, nullptr);

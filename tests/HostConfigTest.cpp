@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "vantrel-host/ConfigFile.h"
+#include "host/ConfigFile.h"
 
 namespace {
 

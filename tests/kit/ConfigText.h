@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "vantrel-host/OptionBlock.h"
+#include "host/OptionBlock.h"
 
 namespace kit {
 

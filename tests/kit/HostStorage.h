@@ -2,7 +2,7 @@
 // Host side of the test kit: the host program's storages (a real OS mutex as
 // a host creates it, and a tracker or controller list guarded by it), with the
 // plain logger settings of the tests.
-#include "vantrel-host/HostStorage.h"
+#include "host/HostStorage.h"
 #include "common/CLogH.h"
 
 namespace kit {

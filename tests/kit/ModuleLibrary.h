@@ -3,7 +3,7 @@
 // vantrel.dll) the way the host program does.
 #include <string>
 
-#include "vantrel-host/ModuleLibrary.h"
+#include "host/ModuleLibrary.h"
 
 namespace kit {
 

@@ -1,0 +1,37 @@
+#pragma once
+// One run of the host: every device of a configuration file from createDev
+// to deleteDev, one thread per device, the samples to the chosen outputs,
+// until a stop request, the run's duration, or the end of every device.
+#include <cstdint>
+#include <string>
+
+#include "ConfigFile.h"
+#include "RunLoop.h"
+#include "publish/OutputOptions.h"
+
+namespace host {
+
+struct RunOptions {
+    OutputOptions outputs;              // the samples' format, the record file, --shm, --osc
+    double duration = 0.0;              // seconds; 0: until stopped
+    std::string plot;                   // picture made from the record at the end
+    std::string plotScript;             // the program that makes it
+    std::string python = "python3";     // the interpreter that runs it
+    std::int32_t debugLevel = 0;        // the logger's debug level
+    bool quiet = false;                 // the module writes nothing
+};
+
+class HostRun {
+public:
+    HostRun(ConfigFile& config, RunOptions options);
+
+    // Runs and returns the exit code. Messages of the host go to standard
+    // error, each "vantrel-host: ..." on one line.
+    int run();
+
+private:
+    ConfigFile& config_;
+    RunOptions options_;
+};
+
+}  // namespace host

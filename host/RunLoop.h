@@ -1,0 +1,44 @@
+#pragma once
+// What `run`, `demo` and `watch` share while the samples flow: the stop
+// request (Ctrl-C, SIGTERM, a console event), the end of --duration, the
+// publishers' refresh about 30 times a second, and the end of the run when an
+// output cannot be written any more.
+#include <chrono>
+#include <functional>
+
+namespace host {
+
+class Publisher;
+
+// The program's exit codes.
+enum ExitCode : int {
+    kExitOk = 0,        // ran and stopped cleanly
+    kExitDevice = 1,    // a device failed (createDev, init, configure, start, or recvData kept failing)
+    kExitUsage = 2,     // command line, configuration file, library or output file
+};
+
+class RunLoop {
+public:
+    // What a step returns to let the run go on; anything else is the exit
+    // code that ends it.
+    static constexpr int kGoOn = -1;
+    // How often the publishers are refreshed: 30 times a second.
+    static constexpr std::chrono::milliseconds kRefreshPeriod{33};
+
+    // duration: seconds from the start of run(); 0: until stopped.
+    RunLoop(double duration, Publisher& publishers);
+
+    // Calls step every period until it ends the run, a stop is requested or
+    // the duration is over (kExitOk), or an output breaks (said, kExitUsage).
+    int run(std::chrono::milliseconds period, const std::function<int()>& step);
+
+    // Asks every run of the process to stop; safe in a signal handler.
+    static void requestStop();
+    static bool stopRequested();
+
+private:
+    double duration_;
+    Publisher& publishers_;
+};
+
+}  // namespace host

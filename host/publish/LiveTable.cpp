@@ -1,0 +1,129 @@
+#include "LiveTable.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "SampleText.h"
+#include "platform/HostPlatform.h"
+
+namespace host {
+
+LiveTable::LiveTable(std::FILE* terminal) : terminal_(terminal) {}
+
+void LiveTable::begin(const std::vector<DeviceInfo>& devices)
+{
+    devices_ = devices;
+    rows_.clear();
+    for (std::uint32_t d = 0; d < devices.size(); ++d) {
+        const DeviceInfo& device = devices[d];
+        for (std::uint32_t k = 0; k < device.trackerCount; ++k) {
+            Row row;
+            row.device = d;
+            row.tracker = device.firstTracker + k;
+            row.controller = k < device.controllerCount ? device.firstController + k : 0;
+            rows_.push_back(row);
+        }
+    }
+    rateTime_ = Clock::now();
+    begun_ = true;
+}
+
+void LiveTable::publish(const ReceivedRecord& record)
+{
+    for (std::uint32_t i = 0; i < record.sampleCount; ++i) {
+        take(record.samples[i]);
+    }
+}
+
+void LiveTable::take(const HostSample& sample)
+{
+    if (sample.id == 0 || sample.id > 32) {
+        return;
+    }
+    Latest& latest = sample.tracker ? trackers_[sample.id - 1] : controllers_[sample.id - 1];
+    latest.seen = true;
+    ++latest.samples;
+    if (sample.tracker) {
+        std::memcpy(latest.pose, sample.pose, sizeof latest.pose);
+    } else {
+        latest.buttonCount = sample.buttonCount > 32 ? 32 : sample.buttonCount;
+        std::memcpy(latest.buttonBits, sample.buttonBits, sizeof latest.buttonBits);
+    }
+}
+
+void LiveTable::refresh()
+{
+    const Clock::time_point now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - rateTime_).count();
+    if (seconds >= 1.0) {
+        for (Latest& latest : trackers_) {
+            latest.rate = static_cast<double>(latest.samples - latest.samplesBefore) / seconds;
+            latest.samplesBefore = latest.samples;
+        }
+        rateTime_ = now;
+    }
+    draw();
+}
+
+void LiveTable::finish()
+{
+    if (terminal_ != nullptr && begun_) {
+        draw();
+        std::fflush(terminal_);
+    }
+}
+
+void LiveTable::draw()
+{
+    if (terminal_ == nullptr) {
+        return;
+    }
+    std::string text;
+    if (drawnLines_ > 0) {
+        // Back to the table's first line, then every line anew.
+        text += "\x1b[" + std::to_string(drawnLines_) + "A";
+    }
+    char line[256];
+    std::snprintf(line, sizeof line, "\x1b[2K%-12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s\n", "device", "ID",
+                  "x ft", "y ft", "z ft", "azimuth", "elevation", "roll", "buttons", "samples/s");
+    text += line;
+    for (const Row& row : rows_) {
+        const Latest& tracker = trackers_[row.tracker - 1];
+        char values[6][24];
+        for (int i = 0; i < 6; ++i) {
+            if (tracker.seen) {
+                formatFixed(values[i], tracker.pose[i]);
+            } else {
+                std::strcpy(values[i], "-");
+            }
+        }
+        std::string buttons = "-";
+        if (row.controller != 0 && controllers_[row.controller - 1].seen) {
+            const Latest& controller = controllers_[row.controller - 1];
+            buttons.clear();
+            for (std::uint32_t n = 0; n < controller.buttonCount; ++n) {
+                buttons += ((controller.buttonBits[n / 8] >> (n % 8)) & 1u) != 0 ? '1' : '0';
+            }
+        }
+        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f\n",
+                      devices_[row.device].name.c_str(), static_cast<unsigned>(row.tracker), values[0], values[1],
+                      values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate);
+        text += line;
+    }
+    std::fputs(text.c_str(), terminal_);
+    std::fflush(terminal_);
+    drawnLines_ = static_cast<int>(rows_.size()) + 1;
+}
+
+// --format table (also the automatic choice on a terminal).
+std::unique_ptr<Publisher> makeLiveTable(const OutputOptions& options, std::string&)
+{
+    if (options.format != Format::Table) {
+        return nullptr;
+    }
+    platform::enableTerminalEscapes();
+    return std::make_unique<LiveTable>(stdout);
+}
+
+}  // namespace host

@@ -1,0 +1,56 @@
+#pragma once
+// The live table on a terminal: one row per output tracker with its device,
+// position in feet, angles in degrees, the buttons of the device's controller
+// in the same place (its k-th controller beside its k-th tracker) and the
+// samples per second; redrawn in place at each refresh (the host refreshes
+// at most 30 times a second).
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "OutputOptions.h"
+#include "Publisher.h"
+
+namespace host {
+
+class LiveTable : public Publisher {
+public:
+    explicit LiveTable(std::FILE* terminal);
+
+    void begin(const std::vector<DeviceInfo>& devices) override;
+    void publish(const ReceivedRecord& record) override;
+    void refresh() override;
+    void finish() override;
+
+private:
+    struct Row {
+        std::uint32_t device = 0;
+        std::uint32_t tracker = 0;     // output ID
+        std::uint32_t controller = 0;  // output ID beside it, 0: none
+    };
+    struct Latest {
+        bool seen = false;
+        std::int32_t pose[6] = {};
+        std::uint32_t buttonCount = 0;
+        std::uint8_t buttonBits[4] = {};
+        std::uint64_t samples = 0;       // since the start
+        std::uint64_t samplesBefore = 0; // at the last rate update
+        double rate = 0.0;
+    };
+    using Clock = std::chrono::steady_clock;
+
+    void take(const HostSample& sample);
+    void draw();
+
+    std::FILE* terminal_;
+    std::vector<DeviceInfo> devices_;
+    std::vector<Row> rows_;
+    Latest trackers_[32];
+    Latest controllers_[32];
+    Clock::time_point rateTime_;
+    int drawnLines_ = 0;
+    bool begun_ = false;
+};
+
+}  // namespace host

@@ -1,0 +1,156 @@
+#include "SampleText.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+namespace host {
+
+namespace {
+
+const char* const kPoseNames[6] = {"x", "y", "z", "azimuth", "elevation", "roll"};
+
+// Appends text at out[at], never past the buffer; returns the new length.
+std::size_t put(char (&out)[kSampleTextSize], std::size_t at, const char* text, std::size_t length)
+{
+    if (at + length >= kSampleTextSize) {
+        length = at < kSampleTextSize - 1 ? kSampleTextSize - 1 - at : 0;
+    }
+    std::memcpy(out + at, text, length);
+    out[at + length] = '\0';
+    return at + length;
+}
+
+std::size_t put(char (&out)[kSampleTextSize], std::size_t at, const char* text)
+{
+    return put(out, at, text, std::strlen(text));
+}
+
+// The part of a snprintf result that is in its buffer.
+std::size_t printed(int length, std::size_t size)
+{
+    return length < 0 ? 0 : static_cast<std::size_t>(length) < size ? static_cast<std::size_t>(length) : size - 1;
+}
+
+std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, const HostSample& sample)
+{
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%lu.%06lu", static_cast<unsigned long>(sample.seconds),
+                                     static_cast<unsigned long>(sample.microseconds % 1000000u));
+    return put(out, at, text, printed(length, sizeof text));
+}
+
+std::size_t putNumber(char (&out)[kSampleTextSize], std::size_t at, std::uint32_t value)
+{
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value));
+    return put(out, at, text, printed(length, sizeof text));
+}
+
+std::size_t putFixed(char (&out)[kSampleTextSize], std::size_t at, std::int32_t value)
+{
+    char text[24];
+    return put(out, at, text, formatFixed(text, value));
+}
+
+bool button(const HostSample& sample, std::uint32_t n)
+{
+    return ((sample.buttonBits[n / 8] >> (n % 8)) & 1u) != 0;
+}
+
+std::uint32_t buttonCount(const HostSample& sample)
+{
+    return sample.buttonCount > 32 ? 32 : sample.buttonCount;
+}
+
+}  // namespace
+
+std::size_t formatFixed(char* out, std::int32_t value)
+{
+    // The integer parts, so that the text is exactly the published value.
+    const std::int64_t wide = value;
+    const std::uint64_t magnitude = static_cast<std::uint64_t>(wide < 0 ? -wide : wide);
+    const int length = std::snprintf(out, 24, "%s%llu.%05llu", wide < 0 ? "-" : "",
+                                     static_cast<unsigned long long>(magnitude / 100000u),
+                                     static_cast<unsigned long long>(magnitude % 100000u));
+    return printed(length, 24);
+}
+
+std::string jsonDeviceName(const std::string& name)
+{
+    return nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string csvDeviceName(const std::string& name)
+{
+    if (name.find_first_of(",\"\r\n") == std::string::npos) {
+        return name;
+    }
+    std::string field = "\"";
+    for (char c : name) {
+        field += c;
+        if (c == '"') {
+            field += '"';
+        }
+    }
+    return field + "\"";
+}
+
+std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device)
+{
+    std::size_t at = put(out, 0, "{\"time\":");
+    at = putTime(out, at, sample);
+    at = put(out, at, ",\"device\":");
+    at = put(out, at, device.data(), device.size());
+    if (sample.tracker) {
+        at = put(out, at, ",\"tracker\":");
+        at = putNumber(out, at, sample.id);
+        for (int i = 0; i < 6; ++i) {
+            at = put(out, at, ",\"");
+            at = put(out, at, kPoseNames[i]);
+            at = put(out, at, "\":");
+            at = putFixed(out, at, sample.pose[i]);
+        }
+    } else {
+        at = put(out, at, ",\"controller\":");
+        at = putNumber(out, at, sample.id);
+        at = put(out, at, ",\"buttons\":[");
+        for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {
+            at = put(out, at, n == 0 ? "" : ",");
+            at = put(out, at, button(sample, n) ? "1" : "0");
+        }
+        at = put(out, at, "]");
+    }
+    return put(out, at, "}\n");
+}
+
+const char* csvHeader()
+{
+    return "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons\n";
+}
+
+std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device)
+{
+    std::size_t at = putTime(out, 0, sample);
+    at = put(out, at, ",");
+    at = put(out, at, device.data(), device.size());
+    at = put(out, at, ",");
+    if (sample.tracker) {
+        at = putNumber(out, at, sample.id);
+        for (int i = 0; i < 6; ++i) {
+            at = put(out, at, ",");
+            at = putFixed(out, at, sample.pose[i]);
+        }
+        return put(out, at, ",,\n");
+    }
+    at = put(out, at, ",,,,,,,");
+    at = putNumber(out, at, sample.id);
+    at = put(out, at, ",");
+    for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {
+        at = put(out, at, button(sample, n) ? "1" : "0");
+    }
+    return put(out, at, "\n");
+}
+
+}  // namespace host

@@ -1,0 +1,33 @@
+#pragma once
+// The text forms of a sample: a JSON line and a CSV row. Written into a
+// caller's buffer; nothing is allocated per sample.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "Publisher.h"
+
+namespace host {
+
+// Room for the longest line either form makes, with the longest device name.
+constexpr std::size_t kSampleTextSize = 1024;
+
+// A value times 100000 as a decimal number with five decimals ("-1.50000").
+std::size_t formatFixed(char* out, std::int32_t value);
+
+// The device name as a JSON string (with its quotes), and as a CSV field.
+std::string jsonDeviceName(const std::string& name);
+std::string csvDeviceName(const std::string& name);
+
+// One JSON object and a line end:
+//   {"time":T,"device":D,"tracker":ID,"x":..,"y":..,"z":..,"azimuth":..,"elevation":..,"roll":..}
+//   {"time":T,"device":D,"controller":ID,"buttons":[0,1,0]}
+// device: the name as jsonDeviceName gives it. Returns the length.
+std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device);
+
+// The CSV header and one row with the same columns (empty where a column does
+// not apply; buttons as a string of 0 and 1, button 1 first).
+const char* csvHeader();
+std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device);
+
+}  // namespace host
