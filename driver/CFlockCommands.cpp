@@ -8,7 +8,7 @@
 #include "serial/CRS232H.h"
 #include "tracker/CTraCommonH.h"
 
-CFlockCommands::CFlockCommands(const CLogH& log, CDeviceOptions& options) : log(log), options(options) {}
+CFlockCommands::CFlockCommands(const CLogH& log, const CDeviceOptions& options) : log(log), options(options) {}
 
 void CFlockCommands::attach(CRS232H* port, const CTraCommonH* trackers)
 {
@@ -99,6 +99,7 @@ std::uint32_t CFlockCommands::trackerOutputId(std::uint32_t address) const
 bool CFlockCommands::checkSystemStatus()
 {
     log.debug("CVantrel: Checking system status.");
+    foundErc = 0;
     const std::uint8_t command[] = {0x4F, 0x24};
     if (!discardInput() || !writeCommand(command, sizeof command)) {
         log.error("CVantrel: Checking system status failed.");
@@ -128,7 +129,7 @@ bool CFlockCommands::checkSystemStatus()
         const bool running = (status & 0x40) != 0;
         allRunning = allRunning && running;
         if ((status & 0x11) == 0x11) {
-            options.ercId = address;
+            foundErc = address;
         }
         if (!writeLines) {
             continue;

@@ -264,7 +264,12 @@ std::int32_t CVantrel::configure()
     // The units' status decides which of them receive the per-unit commands,
     // scaling and measurement rate included, so it is read right after the
     // flock has configured itself.
-    if (!commandSet.checkSystemStatus()) {
+    const bool statusGood = commandSet.checkSystemStatus();
+    // The ERC that the status names is the one the report shows.
+    if (commandSet.ercFound() != 0) {
+        options.ercId = commandSet.ercFound();
+    }
+    if (!statusGood) {
         return 0;
     }
     if (options.srtId != 0 && !commandSet.setPositionScaling(options.scalingCode)) {

@@ -387,4 +387,32 @@ TEST(DeviceCommands, NextTransmitterRefusesAddressesBeyondFourBits)
     expectReceived(rig.partner, Bytes{});
 }
 
+// The status names the ERC: the command set says where it found it and
+// leaves the device's options alone; configure stores it for the report.
+TEST(DeviceCommands, TheStatusReportsTheErcItFoundAndTheDeviceStoresIt)
+{
+    Rig rig(flocksim::Setup::flock(3, 3), "", 1);  // configured with its ERC at 1
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    CVantrel& device = rig.host.device();
+    auto transmitterLine = [&device] {
+        kit::StdoutCapture capture;
+        device.print();
+        for (const std::string& line : capture.lines()) {
+            if (line.find("TRANSMITTER") != std::string::npos) {
+                return line;
+            }
+        }
+        return std::string();
+    };
+    {
+        kit::StdoutCapture quiet;
+        EXPECT_TRUE(device.commands().checkSystemStatus());
+    }
+    EXPECT_EQ(device.commands().ercFound(), 3u);
+    EXPECT_EQ(transmitterLine(), "Dev: INFO: TRANSMITTER           : ERC on device ID:1");
+    std::string output;
+    rig.configure(&output);
+    EXPECT_EQ(transmitterLine(), "Dev: INFO: TRANSMITTER           : ERC on device ID:3") << output;
+}
+
 }  // namespace
