@@ -328,16 +328,6 @@ std::int32_t CVantrel::sendData(void*, void*)
 // ---------------------------------------------------------------------------
 // Data reception
 
-void CVantrel::setRecord(const std::uint8_t* bytes, std::uint32_t count)
-{
-    assembler.setRecord(bytes, count);
-}
-
-bool CVantrel::decodeRecord(std::uint32_t address)
-{
-    return decoder.decodeRecord(address, assembler.record(), assembler.length());
-}
-
 std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
 {
     log->debug("CVantrel: \"recvData\" called.");
@@ -384,7 +374,7 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
         }
         return -1;
     }
-    const bool decoded = decodeRecord(address);
+    const bool decoded = decoder.decodeRecord(address, assembler.record(), assembler.length());
     assembler.next();
     if (!decoded) {
         return -1;

@@ -35,14 +35,6 @@ public:
     // The flock's command set, as configure, start and stop use it.
     CFlockCommands& commands() { return commandSet; }
 
-    // Fills the decoder's samples from the record in the assembler; false
-    // only when the calibration library fails.
-    bool decodeRecord(std::uint32_t address);
-
-    // Puts an assembled record (phasing bit cleared, address last) in place,
-    // as the line would; for measurements of the decoder.
-    void setRecord(const std::uint8_t* bytes, std::uint32_t count);
-
     // Divides every pause between commands; tests use it to run the
     // configuration quickly. The shipped module always pauses in full.
     void setPauseDivisor(std::uint32_t divisor) { commandSet.setPauseDivisor(divisor); }
