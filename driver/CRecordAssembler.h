@@ -24,12 +24,12 @@ private:
     void start(std::uint8_t phasingByte);
     void append(std::uint8_t byte);
 
-    // The fill count and the closing byte stand before the buffer, and the
-    // buffer ends the object: a write past the buffer's end could reach
-    // neither (and would leave the object, where the address sanitizer sees
-    // it). append is the one write into the buffer.
+    // The fill count stands before the buffer, so that no write past the
+    // buffer's end can reach it, and the buffer is not the last member, so
+    // that the bounds sanitizer checks every index into it. append is the
+    // one write into the buffer.
     std::uint32_t recordFill = 0;
-    std::uint8_t closingByte = 0;
     // Byte 0 holds the first byte with its phasing bit cleared.
     std::uint8_t recordBuffer[16] = {};
+    std::uint8_t closingByte = 0;
 };
