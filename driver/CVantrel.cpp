@@ -120,6 +120,7 @@ std::int32_t CVantrel::initialise(InitInfo* info)
     if (!options.parseOptions(*configBlock, *log, dataKind)) {
         return -1;
     }
+    recordLengths.reset(options);
     if (!setUpTrackerLayer()) {
         return -1;
     }
@@ -364,6 +365,12 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
         if (!decoder.recordIsValid(address)) {
             assembler.next();
             return 1;
+        }
+        // A record that has not its unit's length is damaged: dropped like
+        // one of impossible length.
+        if (!recordLengths.accept(address, assembler.record(), assembler.length())) {
+            assembler.next();
+            continue;
         }
         haveRecord = true;
         break;

@@ -11,6 +11,7 @@
 #include "driver/CFlockCommands.h"
 #include "driver/CRecordAssembler.h"
 #include "driver/CRecordDecoder.h"
+#include "driver/CRecordLengths.h"
 #include "vantrel/CBase.h"
 
 class CConCommonH;
@@ -65,5 +66,6 @@ private:
 
     CFlockCommands commandSet;
     CRecordAssembler assembler;
+    CRecordLengths recordLengths;
     CRecordDecoder decoder;
 };

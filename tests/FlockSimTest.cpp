@@ -457,6 +457,8 @@ void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
         const flocksim::UnitSetup& b = given.units[i];
         EXPECT_EQ(a.receiver, b.receiver) << "unit " << i + 1;
         EXPECT_EQ(a.mouse, b.mouse) << "unit " << i + 1;
+        EXPECT_EQ(a.buttonModeAtStart, b.buttonModeAtStart) << "unit " << i + 1;
+        EXPECT_EQ(a.ignoresButtonMode, b.ignoresButtonMode) << "unit " << i + 1;
         EXPECT_EQ(a.erc, b.erc) << "unit " << i + 1;
         EXPECT_EQ(a.ercTransmitters, b.ercTransmitters) << "unit " << i + 1;
         EXPECT_EQ(a.srt, b.srt) << "unit " << i + 1;
@@ -484,6 +486,8 @@ TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
     flocksim::Setup mixed = flocksim::Setup::flock(7, 4);
     mixed.units[0].srt = true;
     mixed.units[1].mouse = true;
+    mixed.units[1].buttonModeAtStart = true;
+    mixed.units[4].ignoresButtonMode = true;
     mixed.units[2].running = false;
     mixed.units[3].receiver = true;  // an ERC with a receiver
     mixed.units[3].ercTransmitters = 0xB;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -107,9 +108,11 @@ struct Outcome {
 // A device on a flock of an ERC and receivers that streams `records` records
 // as fast as the device reads them, damaged as `faults` says, then falls
 // silent; every sample the device publishes is matched with the record it
-// came from.
+// came from. adjust may change the flock and the device's options.
+using Adjust = std::function<void(flocksim::Setup&, std::string& options)>;
+
 Outcome runStream(std::uint32_t units, const std::vector<std::uint32_t>& mice, const flocksim::Faults& faults,
-                  std::uint64_t records)
+                  std::uint64_t records, const Adjust& adjust = nullptr)
 {
     Outcome outcome;
     auto sent = std::make_shared<SentLog>();
@@ -124,6 +127,9 @@ Outcome runStream(std::uint32_t units, const std::vector<std::uint32_t>& mice, c
     setup.faults = faults;
     setup.faults.hangUpAfter = records;
     setup.faults.hangUp = flocksim::HangUp::Silence;
+    if (adjust) {
+        adjust(setup, options);
+    }
     kit::FlockPartner partner(setup);
     kit::DeviceHost host(options + "\nport " + partner.portName() + "\n");
     {
@@ -243,7 +249,7 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
         const char* name;
         flocksim::Faults faults;
         std::uint32_t every;
-        bool wrongPossible;  // the fault can leave a record of a length that passes
+        bool wrongPossible;  // the fault can leave a record that passes for a whole one
     };
     auto faults = [](auto change) {
         flocksim::Faults result;
@@ -252,8 +258,8 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
         return result;
     };
     const std::vector<Case> kinds{
-        {"noise 1 byte / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; }), 5, true},
-        {"noise 8 bytes / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; f.noiseLength = 8; }), 5, true},
+        {"noise 1 byte / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; }), 5, false},
+        {"noise 8 bytes / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; f.noiseLength = 8; }), 5, false},
         {"drop 1 byte / 5", faults([](flocksim::Faults& f) { f.dropEvery = 5; }), 5, false},
         {"cut short / 5", faults([](flocksim::Faults& f) { f.cutEvery = 5; }), 5, false},
         {"burst 40 bytes / 25",
@@ -265,7 +271,11 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
     };
     const std::uint64_t records = recordsPerCase();
     // Each fault on three receivers without mice, then with a mouse on two
-    // of them (14-byte records beside 13-byte ones).
+    // of them (14-byte records beside 13-byte ones). A record that lost a
+    // byte or took in a noise byte has not its unit's length (or, for 14
+    // bytes, no button byte before the address) and is dropped. The last
+    // phasing byte of a burst followed by the true end of a record of the
+    // right length cannot be told from a whole record.
     for (const std::vector<std::uint32_t>& mice : {std::vector<std::uint32_t>{}, std::vector<std::uint32_t>{2, 4}}) {
         for (const Case& each : kinds) {
             const std::string name = std::string(each.name) + (mice.empty() ? "" : ", mice");
@@ -278,11 +288,31 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
             EXPECT_EQ(outcome.lostUntouched, 0u);
             EXPECT_EQ(outcome.duplicates, 0u);
             EXPECT_EQ(outcome.delivered + outcome.lost, outcome.sent);
-            if (!each.wrongPossible && mice.empty()) {
+            if (!each.wrongPossible) {
                 EXPECT_EQ(outcome.wrong, 0u);
             }
         }
     }
+}
+
+// A unit that a host left in button mode sends 14-byte records although this
+// configuration gives it no mouse; a unit with a mouse may ignore the
+// button-mode command and send 13. Each is received after two records of
+// its length, and nothing wrong is published on the way.
+TEST(LineFaults, UnitsWhoseRecordsAreNotTheConfiguredLengthAreReceivedAfterTwo)
+{
+    const Outcome outcome = runStream(4, {}, flocksim::Faults{}, 1500, [](flocksim::Setup& setup, std::string& options) {
+        setup.units[1].mouse = true;  // unit 2: configured with a mouse, deaf to button mode
+        setup.units[1].ignoresButtonMode = true;
+        options += "\nmouse 2";
+        setup.units[2].mouse = true;  // unit 3: a mouse the configuration leaves out
+        setup.units[2].buttonModeAtStart = true;
+    });
+    ASSERT_EQ(outcome.problem, "");
+    EXPECT_EQ(outcome.sent, 1499u);
+    EXPECT_EQ(outcome.wrong, 0u);
+    EXPECT_EQ(outcome.duplicates, 0u);
+    EXPECT_EQ(outcome.lost, 4u);  // the first two of units 2 and 3
 }
 
 TEST(LineFaults, ALineThatHangsUpMidStreamFailsTheCallAtOnce)

@@ -25,6 +25,8 @@ const char kUsage[] =
     "  --receiver A[,B..]     units with a receiver all the same (an ERC that has one)\n"
     "  --no-receiver A[,B..]  units without a receiver\n"
     "  --mice A[,B..]         units with a mouse (14-byte records in button mode)\n"
+    "  --button-mode A[,B..]  units left in button mode by an earlier host\n"
+    "  --ignore-button-mode A[,B..]  units that take no notice of the button-mode command\n"
     "  --not-running A[,B..]  units whose status says \"not running\" (they send no records)\n"
     "  --status A=BYTE        report BYTE as the status of the unit at A (repeatable)\n"
     "  --addressing N         addressing mode: 14 (normal), 30 (expanded) or 126 (super)\n"
@@ -217,6 +219,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             good = parseAddresses(value, noReceiver);
         } else if (name == "--mice") {
             good = parseAddresses(value, mice);
+        } else if (name == "--button-mode") {
+            good = parseAddresses(value, buttonMode);
+        } else if (name == "--ignore-button-mode") {
+            good = parseAddresses(value, ignoreButtonMode);
         } else if (name == "--not-running") {
             good = parseAddresses(value, notRunning);
         } else if (name == "--status") {
@@ -342,6 +348,8 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     forEach(srts, [](UnitSetup& unit) { unit.srt = true; });
     forEach(mice, [](UnitSetup& unit) { unit.mouse = true; });
     forEach(notRunning, [](UnitSetup& unit) { unit.running = false; });
+    forEach(buttonMode, [](UnitSetup& unit) { unit.buttonModeAtStart = true; });
+    forEach(ignoreButtonMode, [](UnitSetup& unit) { unit.ignoresButtonMode = true; });
     for (const auto& entry : status) {
         forEach({entry.first}, [&](UnitSetup& unit) { unit.status = static_cast<int>(entry.second); });
     }

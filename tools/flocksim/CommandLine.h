@@ -16,7 +16,7 @@ struct CommandLine {
     unsigned units = 2;
     std::vector<long> ercs{1};
     std::vector<std::pair<long, long>> ercTransmitters;  // address (0: every ERC), mask
-    std::vector<long> srts, receivers, noReceiver, mice, notRunning;
+    std::vector<long> srts, receivers, noReceiver, mice, notRunning, buttonMode, ignoreButtonMode;
     std::vector<std::pair<long, long>> status;
     long addressing = 14;
     long lineUnit = 1;

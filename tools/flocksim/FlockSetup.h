@@ -15,6 +15,8 @@ using Motion = std::function<Sample(std::uint32_t address, std::uint64_t cycle)>
 struct UnitSetup {
     bool receiver = true;
     bool mouse = false;
+    bool buttonModeAtStart = false;       // left in button mode by an earlier host (with a mouse: 14-byte records)
+    bool ignoresButtonMode = false;       // takes no notice of BUTTON MODE
     bool erc = false;                     // an ERC; usually without receiver
     std::uint8_t ercTransmitters = 0x1;   // bits 0..3: the ERC's transmitters 0 to 3
     bool srt = false;                     // an SRT is attached to this unit

@@ -333,6 +333,9 @@ void FlockSimulator::setStreaming(std::uint32_t address, bool on, bool answerOnc
 void FlockSimulator::leaveLineAsFound()
 {
     const LeftOver& faults = setup_.leftOver;
+    for (std::size_t i = 0; i < units_.size(); ++i) {
+        units_[i].buttonMode = setup_.units[i].buttonModeAtStart;
+    }
     if (!faults.staleBytes.empty()) {
         output_.push_back(Chunk{faults.staleBytes, false});
     }
@@ -460,7 +463,11 @@ void FlockSimulator::handle(const Command& command)
         break;
     case kPositionAngles: unit->positionAngles = true; break;
     case kSync: unit->sync = bytes[1]; break;
-    case kButtonMode: unit->buttonMode = bytes[1] != 0; break;
+    case kButtonMode:
+        if (!setup_.units[target - 1].ignoresButtonMode) {
+            unit->buttonMode = bytes[1] != 0;
+        }
+        break;
     default: unit->reportRate = code; break;  // Q, R, S or T
     }
 }

@@ -56,6 +56,9 @@ std::vector<std::string> setupOptions(const Setup& setup)
             addressesWhere(setup, [](const UnitSetup& unit) { return !unit.erc && !unit.receiver; }));
     addList("--srt", addressesWhere(setup, [](const UnitSetup& unit) { return unit.srt; }));
     addList("--mice", addressesWhere(setup, [](const UnitSetup& unit) { return unit.mouse; }));
+    addList("--button-mode", addressesWhere(setup, [](const UnitSetup& unit) { return unit.buttonModeAtStart; }));
+    addList("--ignore-button-mode",
+            addressesWhere(setup, [](const UnitSetup& unit) { return unit.ignoresButtonMode; }));
     addList("--not-running", addressesWhere(setup, [](const UnitSetup& unit) { return !unit.running; }));
     for (std::size_t i = 0; i < setup.units.size(); ++i) {
         const UnitSetup& unit = setup.units[i];
