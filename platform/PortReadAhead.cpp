@@ -21,20 +21,27 @@ void PortReadAhead::take(std::uint8_t* out, std::uint32_t count, std::uint32_t& 
     got += taken;
 }
 
-// Time-outs under which a read ends as soon as it has any byte: "return at
-// once" and "wait for the first byte only".
+// A read ends with the bytes it took without waiting under "return at once"
+// (also with none), under "wait for the first byte only", and under an
+// interval time-out: the system's read would end an interval after the last
+// of them, while a second read would wait for its own first byte, without
+// limit when no total time-out is set. Under total time-outs alone the rest
+// is read under them.
 bool PortReadAhead::endsWith(const SerialTimeouts& timeouts, std::uint32_t count, std::uint32_t taken)
 {
     if (taken == count) {
         return true;
     }
-    if (timeouts.ReadIntervalTimeout != kTimeoutMax) {
-        return false;
+    const std::uint32_t interval = timeouts.ReadIntervalTimeout;
+    const std::uint32_t multiplier = timeouts.ReadTotalTimeoutMultiplier;
+    const std::uint32_t constant = timeouts.ReadTotalTimeoutConstant;
+    if (interval == kTimeoutMax && multiplier == 0 && constant == 0) {
+        return true;
     }
-    const bool atOnce = timeouts.ReadTotalTimeoutMultiplier == 0 && timeouts.ReadTotalTimeoutConstant == 0;
-    const bool firstByte = timeouts.ReadTotalTimeoutMultiplier == kTimeoutMax &&
-                           timeouts.ReadTotalTimeoutConstant > 0 && timeouts.ReadTotalTimeoutConstant < kTimeoutMax;
-    return taken > 0 && (atOnce || firstByte);
+    const bool firstByte =
+        interval == kTimeoutMax && multiplier == kTimeoutMax && constant > 0 && constant < kTimeoutMax;
+    const bool intervals = interval != 0 && interval != kTimeoutMax;
+    return taken > 0 && (firstByte || intervals);
 }
 
 bool PortReadAhead::read(System& system, const SerialTimeouts& timeouts, bool abortOnError, std::uint8_t* out,
@@ -47,8 +54,11 @@ bool PortReadAhead::read(System& system, const SerialTimeouts& timeouts, bool ab
     }
     std::uint32_t queued = 0;
     bool lineError = false;
-    if (!system.queued(queued, lineError)) {
-        return got > 0;
+    // A port that does not tell its queue is read plainly.
+    const bool queueKnown = system.queued(queued, lineError);
+    if (!queueKnown) {
+        queued = 0;
+        lineError = false;
     }
     if (lineError && abortOnError) {
         abortPending = true;
@@ -80,11 +90,8 @@ bool PortReadAhead::read(System& system, const SerialTimeouts& timeouts, bool ab
         if (!ok) {
             return got > 0;
         }
-        if (endsWith(timeouts, count, got)) {
-            return true;
-        }
     }
-    if (got > 0 && endsWith(timeouts, count, got)) {
+    if ((queueKnown || got > 0) && endsWith(timeouts, count, got)) {
         return true;
     }
     std::uint32_t done = 0;

@@ -33,7 +33,9 @@ public:
     // much as it holds (into the read-ahead buffer unless the read wants at
     // least that much itself), which does not wait; then, unless the read
     // ends with what it has (endsWith), one read of the rest under the
-    // time-outs. abortOnError: the line's abort-on-error flag.
+    // time-outs. When the system does not tell what the line holds, that
+    // last read is the whole read. abortOnError: the line's abort-on-error
+    // flag.
     bool read(System& system, const SerialTimeouts& timeouts, bool abortOnError, std::uint8_t* out,
               std::uint32_t count, std::uint32_t& got);
     // Forgets what was read ahead.
