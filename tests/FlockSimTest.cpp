@@ -468,6 +468,7 @@ void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
     EXPECT_EQ(built.maxAddress, given.maxAddress);
     EXPECT_EQ(built.lineAddress, given.lineAddress);
     EXPECT_EQ(built.groupModeReply, given.groupModeReply);
+    EXPECT_EQ(built.finishesGroup, given.finishesGroup);
     EXPECT_EQ(built.rate, given.rate);
     EXPECT_EQ(built.faults.noiseEvery, given.faults.noiseEvery);
     EXPECT_EQ(built.faults.noiseLength, given.faults.noiseLength);
@@ -498,6 +499,7 @@ TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
     mixed.maxAddress = 30;
     mixed.lineAddress = 2;
     mixed.groupModeReply = 0;
+    mixed.finishesGroup = true;
     mixed.rate = 1.0 / 3.0;
     mixed.faults = {7, 3, 11, 40, flocksim::HangUp::Close, 99, 5, 13, 33, 0};
     for (const flocksim::Setup& given : {flocksim::Setup::flock(3, 1), flocksim::Setup::flock(2, 0), mixed}) {

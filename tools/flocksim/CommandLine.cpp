@@ -32,6 +32,9 @@ const char kUsage[] =
     "  --addressing N         addressing mode: 14 (normal), 30 (expanded) or 126 (super)\n"
     "  --line-unit A          the unit on the serial line (default 1)\n"
     "  --group-reply N        answer the group-mode query with N instead of the group mode\n"
+    "  --finish-group         a change of the group mode ends the stream only after the\n"
+    "                         records of the cycle under way; every byte then leaves at the\n"
+    "                         line's baud rate (as the driver set it, 10 bits a byte)\n"
     "\n"
     "Streaming (after STREAM, until POINT or SLEEP):\n"
     "  --rate R               measurement cycles per second, one record per receiver unit\n"
@@ -190,6 +193,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             verbose = true;
             continue;
         }
+        if (name == "--finish-group") {
+            finishGroup = true;
+            continue;
+        }
         if (name == "--streaming-at-start") {
             leftOver.streamingAtStart = true;
             continue;
@@ -320,6 +327,7 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     setup.maxAddress = static_cast<std::uint32_t>(addressing);
     setup.lineAddress = static_cast<std::uint32_t>(lineUnit);
     setup.groupModeReply = static_cast<int>(groupReply);
+    setup.finishesGroup = finishGroup;
     setup.rate = rate;
     setup.faults = faults;
     setup.leftOver = leftOver;

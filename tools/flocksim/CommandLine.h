@@ -21,6 +21,7 @@ struct CommandLine {
     long addressing = 14;
     long lineUnit = 1;
     long groupReply = -1;
+    bool finishGroup = false;
     // Streaming and faults.
     double rate = 100.0;
     std::string motion = "still";

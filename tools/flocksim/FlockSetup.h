@@ -68,6 +68,11 @@ struct Setup {
     std::uint32_t lineAddress = 1;      // the unit on the serial line
     int groupModeReply = -1;            // 0..255: reply to the group-mode query; -1: the group mode
     double rate = 100.0;                // measurement cycles per second; 0: as fast as the line takes them
+    // A change of the group mode ends the stream only after the records of
+    // the cycle under way; the line then carries its bytes at its baud rate
+    // (as the driver set it, 10 bits a byte) instead of as fast as the
+    // pseudo-terminal takes them.
+    bool finishesGroup = false;
     Motion motion;                      // null: every word 0, no button
     Faults faults;
     LeftOver leftOver;

@@ -74,6 +74,9 @@ std::vector<std::string> setupOptions(const Setup& setup)
     if (setup.groupModeReply >= 0) {
         add("--group-reply", std::to_string(setup.groupModeReply));
     }
+    if (setup.finishesGroup) {
+        options.push_back("--finish-group");
+    }
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.17g", setup.rate);
     add("--rate", rate);
