@@ -1,5 +1,6 @@
 #include "driver/CFlockCommands.h"
 
+#include <chrono>
 #include <iostream>
 
 #include "common/CDecimalOutput.h"
@@ -37,15 +38,37 @@ bool CFlockCommands::discardInput()
     return serialPort != nullptr && serialPort->discardInput();
 }
 
-// A flock left streaming stops at the group-mode change, but the command may
-// still be leaving the port and the record under way still arriving when the
-// write returns: the check's discard waits for both, the time of the command
-// and two records at the line's rate. The line's time, so the test seam does
-// not shorten it.
-void CFlockCommands::settleLine() const
+// A flock left streaming stops at the group-mode change, but only once it has
+// sent the records of its cycle under way, and the command itself may still
+// be leaving the port when the write returns. So after the command's time on
+// the line, whatever arrives is dropped until the line has been quiet for
+// one record's time at the line's rate (never less than kQuietFloorMs: the
+// system and serial adapters hand bytes on in bunches), and for at most
+// twice the longest group that the flock sends (every unit of the bus with a
+// 14-byte record) beyond that. The line's time, so the test seam does not
+// shorten it.
+void CFlockCommands::awaitQuietLine() const
 {
+    constexpr std::uint32_t kQuietFloorMs = 20;
+    constexpr std::uint32_t kBitsPerByte = 10;
     const std::uint32_t baud = options.baudRate > 0 ? static_cast<std::uint32_t>(options.baudRate) : 38400u;
-    platform::sleepMs((3u + 2u * 14u) * 10u * 1000u / baud + 2u);
+    // Milliseconds that a number of bytes take on the line, rounded up.
+    auto lineMs = [baud](std::uint32_t bytes) { return (bytes * kBitsPerByte * 1000u + baud - 1) / baud; };
+    const std::uint32_t units = options.busDeviceCount > 0 ? options.busDeviceCount : 1;
+    const std::uint32_t quietMs = lineMs(14) > kQuietFloorMs ? lineMs(14) : kQuietFloorMs;
+    const std::uint32_t limitMs = quietMs + 2 * lineMs(units * 14);
+    platform::sleepMs(lineMs(3));
+    if (serialPort == nullptr || !serialPort->applyReadTimeout(quietMs)) {
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
+    std::uint8_t byte = 0;
+    // A read that ends without a byte found the line quiet; a failed read
+    // ends the wait too (the check that follows reads the line again).
+    while (serialPort->readBytes(&byte, 1) == 1 && Clock::now() < end) {
+    }
+    serialPort->applyWorkingTimeouts();
 }
 
 bool CFlockCommands::readByte(std::uint8_t& byte)
@@ -361,7 +384,7 @@ bool CFlockCommands::startGroupMode()
         log.error("CVantrel: Starting group mode failed.");
         return false;
     }
-    settleLine();
+    awaitQuietLine();
     if (checkGroupMode() != 1) {
         log.error("CVantrel: Could not start group mode.");
         return false;

@@ -78,7 +78,7 @@ private:
     bool sendToUnits(const UnitCommand& command);
     std::uint32_t addressCount() const;
     std::uint32_t trackerOutputId(std::uint32_t address) const;
-    void settleLine() const;
+    void awaitQuietLine() const;
 
     const CLogH& log;
     const CDeviceOptions& options;

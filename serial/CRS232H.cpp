@@ -161,6 +161,22 @@ bool CRS232H::discardInput()
     return true;
 }
 
+bool CRS232H::applyReadTimeout(std::uint32_t milliseconds)
+{
+    platform::SerialTimeouts timeouts = workingAttributes.timeouts;
+    timeouts.ReadTotalTimeoutConstant = milliseconds;
+    if (!platform::setSerialTimeouts(portHandle, timeouts)) {
+        reportSystemError("CRS232H: Setting attribute(COMMTIMEOUTS) to ", platform::lastErrorCode());
+        return false;
+    }
+    return true;
+}
+
+bool CRS232H::applyWorkingTimeouts()
+{
+    return applyReadTimeout(workingAttributes.timeouts.ReadTotalTimeoutConstant);
+}
+
 std::int32_t CRS232H::writeBytes(const void* buffer, std::int32_t count)
 {
     if (count < 0) {
