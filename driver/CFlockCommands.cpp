@@ -1,10 +1,9 @@
 #include "driver/CFlockCommands.h"
 
 #include <chrono>
-#include <iostream>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 #include "platform/Platform.h"
 #include "serial/CRS232H.h"
 #include "tracker/CTraCommonH.h"
@@ -140,9 +139,7 @@ bool CFlockCommands::checkSystemStatus()
     if (!log.isDebugOn()) {
         return true;
     }
-    // A unit's line is written whole or, with the logger off, not at all;
-    // what the status says counts either way.
-    const bool writeLines = log.enabled != 0;
+    // What the status says counts whether its lines are written or not.
     bool allRunning = true;
     for (std::uint32_t address = 1; address <= count; ++address) {
         const std::uint8_t status = unitStatus[address - 1];
@@ -154,32 +151,28 @@ bool CFlockCommands::checkSystemStatus()
         if ((status & 0x11) == 0x11) {
             foundErc = address;
         }
-        if (!writeLines) {
-            continue;
-        }
-        const CDecimalOutput decimal;
-        log.debug("CVantrel: Flock device ", false);
-        std::cout << address << " (unitID " << trackerOutputId(address) << "):";
-        std::cout << (running ? " running" : " not-running");
+        CLogLine line(log);
+        line.debug("CVantrel: Flock device ", false) << address << " (unitID " << trackerOutputId(address) << "):";
+        line << (running ? " running" : " not-running");
         if ((status & 0x20) != 0) {
-            std::cout << ", Receiver";
+            line << ", Receiver";
         }
         if ((status & 0x11) == 0x11) {
-            std::cout << ", ERC-0";
+            line << ", ERC-0";
         }
         if ((status & 0x08) != 0) {
-            std::cout << ", ERC-3";
+            line << ", ERC-3";
         }
         if ((status & 0x04) != 0) {
-            std::cout << ", ERC-2";
+            line << ", ERC-2";
         }
         if ((status & 0x02) != 0) {
-            std::cout << ", ERC-1";
+            line << ", ERC-1";
         }
         if ((status & 0x11) == 0x01) {
-            std::cout << ", SRT";
+            line << ", SRT";
         }
-        std::cout << std::endl;
+        line.end();
     }
     if (!allRunning) {
         log.error("CVantrel: At least one device is not running.");
@@ -260,10 +253,10 @@ bool CFlockCommands::sendToUnits(const UnitCommand& command)
             continue;
         }
         sendRs232ToFbb(address);
-        if (log.enabled != 0 && log.isDebugOn()) {
-            const CDecimalOutput decimal;
-            log.debug(command.unitLine, false);
-            std::cout << address << "." << std::endl;
+        {
+            CLogLine line(log);
+            line.debug(command.unitLine, false) << address << ".";
+            line.end();
         }
         if (!writeCommand(command.bytes, command.count)) {
             log.error(command.failed);

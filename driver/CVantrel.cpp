@@ -2,13 +2,12 @@
 
 #include <cstring>
 #include <exception>
-#include <iostream>
 #include <memory>
 #include <new>
 
 #include "common/CConfigH.h"
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
 #include "controller/CConCommonH.h"
@@ -81,11 +80,9 @@ std::int32_t CVantrel::init(InitInfo* info)
     } catch (const std::bad_alloc&) {
         log->error("CVantrel: Not enough memory.");
     } catch (const std::exception& failure) {
-        const CDecimalOutput decimal;
-        log->error("CVantrel: Init failed: ", false);
-        if (log->enabled != 0) {
-            std::cout << failure.what() << std::endl;
-        }
+        CLogLine line(*log);
+        line.error("CVantrel: Init failed: ", false) << failure.what();
+        line.end();
     } catch (...) {
         log->error("CVantrel: Init failed.");
     }

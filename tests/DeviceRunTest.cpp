@@ -313,20 +313,6 @@ TEST(DeviceRun, GroupModeChangeWaitsForTheGroupUnderWay)
     }
 }
 
-TEST(DeviceRun, NoFragmentOfTheUnitsLinesWhenTheLoggerIsOff)
-{
-    LogSettings settings = kit::plainLogSettings("Dev");
-    settings.enabled = 0;
-    settings.debugLevel = 1;
-    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
-    setup.units[2].running = false;
-    Rig rig(setup, "", settings);
-    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
-    std::string output;
-    rig.configure(&output);
-    EXPECT_EQ(output, "");
-}
-
 TEST(DeviceRun, UnitBeyondTheConfiguredBusShowsUnitIdZero)
 {
     flocksim::Setup setup = flocksim::Setup::flock(4, 1);
