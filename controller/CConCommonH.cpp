@@ -576,19 +576,16 @@ void CConCommonH::writeEmulation(CLogLine& line, std::uint32_t realId, const Tra
     line << "tracker[" << emulation.trackerIndex << ']';
     line.end();
 
-    const float* values = emulation.initialValues;
-    writeContinuation(line, realId);
-    line << " Init Values:" << " X=";
-    line.number(values[0], kReportNumbers) << " Y=";
-    line.number(values[1], kReportNumbers) << " Z=";
-    line.number(values[2], kReportNumbers);
-    line.end();
-    writeContinuation(line, realId);
-    line << " Init Values:" << " Azim=";
-    line.number(values[3], kReportNumbers) << " Elev=";
-    line.number(values[4], kReportNumbers) << " Roll=";
-    line.number(values[5], kReportNumbers);
-    line.end();
+    // The initial pose in two lines: position, then angles.
+    for (int half = 0; half < 2; ++half) {
+        writeContinuation(line, realId);
+        line << " Init Values:";
+        for (int i = 3 * half; i < 3 * half + 3; ++i) {
+            line << ' ' << kPoseNames[i] << '=';
+            line.number(emulation.initialValues[i], kReportNumbers);
+        }
+        line.end();
+    }
 
     writeContinuation(line, realId);
     line << " Val Assign :";
