@@ -326,6 +326,11 @@ std::int32_t CVantrel::sendData(void*, void*)
 // ---------------------------------------------------------------------------
 // Data reception
 
+bool CVantrel::decodeRecord(std::uint32_t address)
+{
+    return decoder.decodeRecord(address, assembler.record(), assembler.length());
+}
+
 std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
 {
     log->debug("CVantrel: \"recvData\" called.");
@@ -378,7 +383,7 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
         }
         return -1;
     }
-    const bool decoded = decoder.decodeRecord(address, assembler.record(), assembler.length());
+    const bool decoded = decodeRecord(address);
     assembler.next();
     if (!decoded) {
         return -1;
