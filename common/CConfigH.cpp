@@ -1,9 +1,7 @@
 #include "common/CConfigH.h"
 
-#include <iostream>
-
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 #include "common/OptionLine.h"
 
 bool CConfigH::reportUnknownOptions(const ConfigBlock* block, const CLogH& log)
@@ -19,10 +17,10 @@ bool CConfigH::reportUnknownOptions(const ConfigBlock* block, const CLogH& log)
             continue;
         }
         allConsumed = false;
-        const CDecimalOutput decimal;
-        log.error("CConfigH: Unknown option \"", false);
-        std::cout << (line.keyword != nullptr ? line.keyword : "") << "\" found at line " << line.lineNumber << "."
-                  << std::endl;
+        CLogLine diagnostic(log);
+        diagnostic.error("CConfigH: Unknown option \"", false)
+            << (line.keyword != nullptr ? line.keyword : "") << "\" found at line " << line.lineNumber << ".";
+        diagnostic.end();
     }
     return allConsumed;
 }

@@ -1,9 +1,7 @@
 #include "common/CDynamicLibH.h"
 
-#include <iostream>
-
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 
 CDynamicLibH::CDynamicLibH(const char* libraryName, const CLogH* givenLog)
     : libraryHandle(nullptr), ownsLog(true), procCache(), log(nullptr)
@@ -43,17 +41,14 @@ bool CDynamicLibH::load(const char* name)
     }
     libraryHandle = platform::loadLibrary(name);
     if (libraryHandle == nullptr) {
-        // The name is written even when the logger is switched off.
-        const CDecimalOutput decimal;
-        log->error("CDynamicLibH: Can not load the library ", false);
-        std::cout << name << std::endl;
+        CLogLine line(*log);
+        line.error("CDynamicLibH: Can not load the library ", false) << name;
+        line.end();
         return false;
     }
-    if (log->isDebugOn()) {
-        const CDecimalOutput decimal;
-        log->debug("CDynamicLibH: ", false);
-        std::cout << name << " library loaded." << std::endl;
-    }
+    CLogLine line(*log);
+    line.debug("CDynamicLibH: ", false) << name << " library loaded.";
+    line.end();
     return true;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The module's logger: a plain record with the LogSettings layout and the
 // operations that write log lines to standard output. Every object that
-// reports anything owns one, taken as a byte copy of its creator's.
+// reports anything owns one, taken as a byte copy of its creator's. With
+// enabled 0 nothing at all is written, by it or by a CLogLine of it.
 #include <cstdint>
 
 #include "vantrel/LogSettings.h"
@@ -22,8 +23,10 @@ public:
     bool isDebugOn() const;
     void writeHeader() const;
 
-    // With lineEnd false the line stays open and the caller continues it on
-    // std::cout and ends it.
+    // Each writes its line in one write (see CLogLine). With lineEnd false
+    // the line stays open and the caller continues it on std::cout and ends
+    // it; the module's own code continues a line on a CLogLine instead, so
+    // that the whole line goes out in one write.
     void info(const char* text, const bool& lineEnd = true) const;
     void error(const char* text, const bool& lineEnd = true) const;
     void warning(const char* text, const bool& lineEnd = true) const;

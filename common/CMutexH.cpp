@@ -1,31 +1,25 @@
 // Lock and unlock of the host's mutex object (layout in vantrel/CMutexH.h).
 #include "vantrel/CMutexH.h"
 
-#include <cstring>
-#include <iostream>
-
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 #include "platform/Platform.h"
 
 namespace {
 
-// Reports a failed mutex operation: the ERROR text, then the system's text on
-// standard output (written even when the host's logger is switched off).
+// Reports a failed mutex operation: the ERROR text continued with the
+// system's text, one line (nothing while the host's logger is switched off).
 void reportMutexFailure(const CLogH* hostLog, const char* text, std::uint32_t errorCode)
 {
-    char message[512];
-    platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::UserDefault);
-    if (hostLog != nullptr) {
-        hostLog->error(text, false);
-    } else {
-        CLogH fallback;
-        fallback.setName("CMutexH");
-        fallback.error(text, false);
+    CLogH fallback;
+    fallback.setName("CMutexH");
+    CLogLine line(hostLog != nullptr ? *hostLog : fallback);
+    if (line.error(text, false).isOpen()) {
+        char message[512];
+        platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::UserDefault);
+        line << message;
     }
-    // Unformatted: no field width or locale of the host's changes it, and the
-    // stream's state is left alone (other threads write at the same time).
-    std::cout.write(message, static_cast<std::streamsize>(std::strlen(message)));
-    std::cout << std::endl;
+    line.end();
 }
 
 }  // namespace

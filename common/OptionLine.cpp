@@ -4,10 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 
 int keywordEquals(const char* first, const char* second)
 {
@@ -84,7 +83,7 @@ void replaceText(char*& text, const char* source)
 void reportOptionProblem(const CLogH& log, const char* prefix, const char* phrase, const char* displayName,
                          std::uint32_t lineNumber, const char* ending)
 {
-    const CDecimalOutput decimal;
-    log.error(prefix, false);
-    std::cout << phrase << displayName << lineNumber << ending << std::endl;
+    CLogLine line(log);
+    line.error(prefix, false) << phrase << displayName << lineNumber << ending;
+    line.end();
 }

@@ -6,10 +6,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <new>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
@@ -74,8 +72,12 @@ void setIdentityScale(float (&scale)[4])
     scale[3] = 0.0f;
 }
 
+// Floats of the controller report: six significant digits, as standard
+// output writes them by default.
+constexpr LogNumberFormat kReportNumbers{std::ios_base::dec, 6, 0, ' '};
+
 // output = a3 X^3 + a2 X^2 + a1 X + a0, zero terms left out.
-void writePolynomial(const float (&scale)[4])
+void writePolynomial(CLogLine& line, const float (&scale)[4])
 {
     static constexpr const char* kPowers[4] = {"X^3", "X^2", "X", ""};
     bool written = false;
@@ -87,9 +89,9 @@ void writePolynomial(const float (&scale)[4])
         // Once a term stands, a positive one needs its sign so that the two
         // do not run together; a negative one brings its own.
         if (written && coefficient > 0.0f) {
-            std::cout << '+';
+            line << '+';
         }
-        std::cout << coefficient << kPowers[i];
+        line.number(coefficient, kReportNumbers) << kPowers[i];
         written = true;
     }
 }
@@ -498,40 +500,16 @@ bool CConCommonH::fillControllerRecord(std::uint32_t realId, std::uint8_t button
 
 bool CConCommonH::printReport() const
 {
-    // Whatever format the host left on the stream, the report writes plain
-    // decimal integers and floats with six significant digits, and hands the
-    // stream back as it found it.
-    const CDecimalOutput decimal;
-    std::cout.flags(std::ios_base::dec | std::ios_base::skipws);
-    std::cout.precision(6);
-    std::cout.fill(' ');
-    writeReport();
-    return true;
-}
-
-void CConCommonH::writeContinuation() const
-{
-    log->info(kContinuation, false);
-}
-
-void CConCommonH::writePrefix(std::uint32_t realId) const
-{
-    if (controllerCount != 1) {
-        std::cout << ' ' << realId << ':';
-    }
-}
-
-void CConCommonH::writeReport() const
-{
-    log->info("CONTROLLER ORDER      : <Real con> -> <Output con>");
-    writeContinuation();
+    CLogLine line(*log);
+    line.info("CONTROLLER ORDER      : <Real con> -> <Output con>");
+    line.info(kContinuation, false);
     for (std::uint32_t n = 1; n <= controllerCount; ++n) {
         const ControllerMap& map = controllerMaps[n - 1];
         if (map.outputId != 0) {
-            std::cout << ' ' << n << "->" << map.outputId + outputOffset;
+            line << ' ' << n << "->" << map.outputId + outputOffset;
         }
     }
-    std::cout << std::endl;
+    line.end();
 
     for (std::uint32_t b = 1; b <= controllerCount; ++b) {
         const ControllerMap& map = controllerMaps[b - 1];
@@ -539,77 +517,88 @@ void CConCommonH::writeReport() const
             continue;
         }
         if (map.valuatorCount != 0) {
-            writeValuators(b, map);
+            writeValuators(line, b, map);
         }
         if (map.buttonCount != 0) {
-            writeButtons(b, map);
+            writeButtons(line, b, map);
         }
         if (map.emulation) {
-            writeEmulation(b, *map.emulation);
+            writeEmulation(line, b, *map.emulation);
         }
+    }
+    return true;
+}
+
+// A continuation line, opened with the controller prefix (the real
+// controller's number, when there is more than one).
+void CConCommonH::writeContinuation(CLogLine& line, std::uint32_t realId) const
+{
+    line.info(kContinuation, false);
+    if (controllerCount != 1) {
+        line << ' ' << realId << ':';
     }
 }
 
-void CConCommonH::writeValuators(std::uint32_t realId, const ControllerMap& map) const
+void CConCommonH::writeValuators(CLogLine& line, std::uint32_t realId, const ControllerMap& map) const
 {
-    log->info("VALUATOR ORDER(SCALE) : <Real val> -> <Output val>");
-    writeContinuation();
-    writePrefix(realId);
+    line.info("VALUATOR ORDER(SCALE) : <Real val> -> <Output val>");
+    writeContinuation(line, realId);
     for (std::uint32_t v = 1; v <= kMaxValuators; ++v) {
         if (map.valuatorOrder[v - 1] != 0) {
-            std::cout << ' ' << v << "->" << map.valuatorOrder[v - 1] << '(';
-            writePolynomial(map.valuatorScale[v - 1]);
-            std::cout << ')';
+            line << ' ' << v << "->" << map.valuatorOrder[v - 1] << '(';
+            writePolynomial(line, map.valuatorScale[v - 1]);
+            line << ')';
         }
     }
-    std::cout << std::endl;
+    line.end();
 }
 
-void CConCommonH::writeButtons(std::uint32_t realId, const ControllerMap& map) const
+void CConCommonH::writeButtons(CLogLine& line, std::uint32_t realId, const ControllerMap& map) const
 {
-    log->info("BUTTON ORDER          : <Real but> -> <Output but>");
-    writeContinuation();
-    writePrefix(realId);
+    line.info("BUTTON ORDER          : <Real but> -> <Output but>");
+    writeContinuation(line, realId);
     for (std::uint32_t r = 1; r <= kMaxButtons; ++r) {
         if (map.buttonOrder[r - 1] != 0) {
-            std::cout << ' ' << r << "->" << map.buttonOrder[r - 1];
+            line << ' ' << r << "->" << map.buttonOrder[r - 1];
         }
     }
-    std::cout << std::endl;
+    line.end();
 }
 
-void CConCommonH::writeEmulation(std::uint32_t realId, const TrackerEmulation& emulation) const
+void CConCommonH::writeEmulation(CLogLine& line, std::uint32_t realId, const TrackerEmulation& emulation) const
 {
-    log->info("TRACKER EMULATION     :", false);
+    line.info("TRACKER EMULATION     :", false);
     if (controllerCount == 1) {
-        std::cout << " As ";
+        line << " As ";
     } else {
-        std::cout << ' ' << realId << "->";
+        line << ' ' << realId << "->";
     }
-    std::cout << "tracker[" << emulation.trackerIndex << ']' << std::endl;
+    line << "tracker[" << emulation.trackerIndex << ']';
+    line.end();
 
-    const float* values = emulation.initialValues;
-    writeContinuation();
-    writePrefix(realId);
-    std::cout << " Init Values:" << " X=" << values[0] << " Y=" << values[1] << " Z=" << values[2] << std::endl;
-    writeContinuation();
-    writePrefix(realId);
-    std::cout << " Init Values:" << " Azim=" << values[3] << " Elev=" << values[4] << " Roll=" << values[5]
-              << std::endl;
+    // The initial pose in two lines: position, then angles.
+    for (int half = 0; half < 2; ++half) {
+        writeContinuation(line, realId);
+        line << " Init Values:";
+        for (int i = 3 * half; i < 3 * half + 3; ++i) {
+            line << ' ' << kPoseNames[i] << '=';
+            line.number(emulation.initialValues[i], kReportNumbers);
+        }
+        line.end();
+    }
 
-    writeContinuation();
-    writePrefix(realId);
-    std::cout << " Val Assign :";
+    writeContinuation(line, realId);
+    line << " Val Assign :";
     for (int i = 0; i < 6; ++i) {
         if (emulation.valuatorAssign[i] != 0) {
-            std::cout << ' ' << emulation.valuatorAssign[i] << "->" << kPoseNames[i];
+            line << ' ' << emulation.valuatorAssign[i] << "->" << kPoseNames[i];
         }
     }
-    std::cout << std::endl;
+    line.end();
 
     if (emulation.resetButton != 0) {
-        writeContinuation();
-        writePrefix(realId);
-        std::cout << " Reset But  : " << emulation.resetButton << std::endl;
+        writeContinuation(line, realId);
+        line << " Reset But  : " << emulation.resetButton;
+        line.end();
     }
 }

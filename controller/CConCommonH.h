@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/CLogLine.h"
 #include "vantrel/ConfigBlock.h"
 #include "vantrel/DataRecords.h"
 
@@ -94,12 +95,11 @@ private:
     void reportProblem(const OptionLine& line, const char* phrase, const char* displayName,
                        const char* ending = ".") const;
 
-    void writeReport() const;
-    void writeContinuation() const;
-    void writePrefix(std::uint32_t realId) const;
-    void writeValuators(std::uint32_t realId, const ControllerMap& map) const;
-    void writeButtons(std::uint32_t realId, const ControllerMap& map) const;
-    void writeEmulation(std::uint32_t realId, const TrackerEmulation& emulation) const;
+    // The report's lines, each composed whole on line.
+    void writeContinuation(CLogLine& line, std::uint32_t realId) const;
+    void writeValuators(CLogLine& line, std::uint32_t realId, const ControllerMap& map) const;
+    void writeButtons(CLogLine& line, std::uint32_t realId, const ControllerMap& map) const;
+    void writeEmulation(CLogLine& line, std::uint32_t realId, const TrackerEmulation& emulation) const;
 
     bool ownsLog = true;
     std::uint32_t controllerCount = 0;

@@ -1,10 +1,9 @@
 #include "driver/CDeviceReport.h"
 
 #include <cstdint>
-#include <iostream>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 #include "controller/CConCommonH.h"
 #include "driver/CDeviceOptions.h"
 #include "tracker/CTraCommonH.h"
@@ -29,21 +28,17 @@ const char* hemisphereName(std::uint16_t code)
 void CDeviceReport::write(const CLogH& log, const char* deviceName, const CDeviceOptions& options,
                           const CTraCommonH* trackerLayer, const CConCommonH* controllerLayer)
 {
-    const CDecimalOutput decimal;
-    // A label and its value make one line: with the logger off, neither.
-    const bool on = log.enabled != 0;
-    auto line = [&log](const char* label) { log.info(label, false); };
-    auto show = [&](const char* label, auto value) {
-        line(label);
-        if (on) {
-            std::cout << value << std::endl;
-        }
+    // A label and its value make one line.
+    CLogLine line(log);
+    auto show = [&line](const char* label, auto value) {
+        line.info(label, false) << value;
+        line.end();
     };
 
     show("DEVICE NAME           : ", deviceName != nullptr ? deviceName : "");
-    log.info("DEVICE TYPE           : Vantrel(tm)");
+    line.info("DEVICE TYPE           : Vantrel(tm)");
     show("VERSION               : ", "5.5");
-    log.info("DATA TYPE             : Tracker");
+    line.info("DATA TYPE             : Tracker");
     show("SERIAL PORT           : ", options.portName != nullptr ? options.portName : "");
     show("BAUD RATE             : ", options.baudRate);
     show("ADDRESSING MODE       : ", options.maxAddress == 14    ? "Normal"
@@ -69,18 +64,20 @@ void CDeviceReport::write(const CLogH& log, const char* deviceName, const CDevic
                                      : options.reportRateCode == 'S' ? "Every 8 samplings"
                                      : options.reportRateCode == 'T' ? "Every 32 samplings"
                                                              : "Unknown");
-    line("TRANSMITTER           : ");
-    if (on) {
-        if (options.ercId != 0) {
-            std::cout << "ERC on device ID:" << options.ercId << std::endl;
-        }
-        if (options.srtId != 0) {
-            std::cout << "SRT on device ID:" << options.srtId << std::endl;
-        }
-        if (options.ercId == 0 && options.srtId == 0) {
-            std::cout << std::endl;
-        }
+    // One transmitter: the options never set both (an SRT's would stand on
+    // a line of its own).
+    line.info("TRANSMITTER           : ", false);
+    if (options.ercId != 0) {
+        line << "ERC on device ID:" << options.ercId;
+        line.end();
     }
+    if (options.srtId != 0) {
+        if (options.ercId != 0) {
+            line.bare("", false);
+        }
+        line << "SRT on device ID:" << options.srtId;
+    }
+    line.end();
     if (options.busDeviceCount != 0) {
         show("NUMBER OF DEVICES     : ", options.busDeviceCount);
     }
@@ -89,15 +86,13 @@ void CDeviceReport::write(const CLogH& log, const char* deviceName, const CDevic
     }
     if (options.mouseCount != 0) {
         show("NUMBER OF MICE        : ", options.mouseCount);
-        line("MOUSE DEVICE IDs      :");
-        if (on) {
-            for (std::uint32_t address = 1; address <= CDeviceOptions::kMaxBusAddress; ++address) {
-                if (options.mouseFlags[address - 1] != 0) {
-                    std::cout << ' ' << address;
-                }
+        line.info("MOUSE DEVICE IDs      :", false);
+        for (std::uint32_t address = 1; address <= CDeviceOptions::kMaxBusAddress; ++address) {
+            if (options.mouseFlags[address - 1] != 0) {
+                line << ' ' << address;
             }
-            std::cout << std::endl;
         }
+        line.end();
     }
     if (trackerLayer != nullptr) {
         trackerLayer->printReport(true);
@@ -105,6 +100,5 @@ void CDeviceReport::write(const CLogH& log, const char* deviceName, const CDevic
     if (controllerLayer != nullptr) {
         controllerLayer->printReport();
     }
-    log.info("-----------------------");
-    std::cout.flush();
+    line.info("-----------------------");
 }

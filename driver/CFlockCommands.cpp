@@ -1,14 +1,14 @@
 #include "driver/CFlockCommands.h"
 
-#include <iostream>
+#include <chrono>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 #include "platform/Platform.h"
 #include "serial/CRS232H.h"
 #include "tracker/CTraCommonH.h"
 
-CFlockCommands::CFlockCommands(const CLogH& log, CDeviceOptions& options) : log(log), options(options) {}
+CFlockCommands::CFlockCommands(const CLogH& log, const CDeviceOptions& options) : log(log), options(options) {}
 
 void CFlockCommands::attach(CRS232H* port, const CTraCommonH* trackers)
 {
@@ -37,15 +37,37 @@ bool CFlockCommands::discardInput()
     return serialPort != nullptr && serialPort->discardInput();
 }
 
-// A flock left streaming stops at the group-mode change, but the command may
-// still be leaving the port and the record under way still arriving when the
-// write returns: the check's discard waits for both, the time of the command
-// and two records at the line's rate. The line's time, so the test seam does
-// not shorten it.
-void CFlockCommands::settleLine() const
+// A flock left streaming stops at the group-mode change, but only once it has
+// sent the records of its cycle under way, and the command itself may still
+// be leaving the port when the write returns. So after the command's time on
+// the line, whatever arrives is dropped until the line has been quiet for
+// one record's time at the line's rate (never less than kQuietFloorMs: the
+// system and serial adapters hand bytes on in bunches), and for at most
+// twice the longest group that the flock sends (every unit of the bus with a
+// 14-byte record) beyond that. The line's time, so the test seam does not
+// shorten it.
+void CFlockCommands::awaitQuietLine() const
 {
+    constexpr std::uint32_t kQuietFloorMs = 20;
+    constexpr std::uint32_t kBitsPerByte = 10;
     const std::uint32_t baud = options.baudRate > 0 ? static_cast<std::uint32_t>(options.baudRate) : 38400u;
-    platform::sleepMs((3u + 2u * 14u) * 10u * 1000u / baud + 2u);
+    // Milliseconds that a number of bytes take on the line, rounded up.
+    auto lineMs = [baud](std::uint32_t bytes) { return (bytes * kBitsPerByte * 1000u + baud - 1) / baud; };
+    const std::uint32_t units = options.busDeviceCount > 0 ? options.busDeviceCount : 1;
+    const std::uint32_t quietMs = lineMs(14) > kQuietFloorMs ? lineMs(14) : kQuietFloorMs;
+    const std::uint32_t limitMs = quietMs + 2 * lineMs(units * 14);
+    platform::sleepMs(lineMs(3));
+    if (serialPort == nullptr || !serialPort->applyReadTimeout(quietMs)) {
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
+    std::uint8_t byte = 0;
+    // A read that ends without a byte found the line quiet; a failed read
+    // ends the wait too (the check that follows reads the line again).
+    while (serialPort->readBytes(&byte, 1) == 1 && Clock::now() < end) {
+    }
+    serialPort->applyWorkingTimeouts();
 }
 
 bool CFlockCommands::readByte(std::uint8_t& byte)
@@ -99,6 +121,7 @@ std::uint32_t CFlockCommands::trackerOutputId(std::uint32_t address) const
 bool CFlockCommands::checkSystemStatus()
 {
     log.debug("CVantrel: Checking system status.");
+    foundErc = 0;
     const std::uint8_t command[] = {0x4F, 0x24};
     if (!discardInput() || !writeCommand(command, sizeof command)) {
         log.error("CVantrel: Checking system status failed.");
@@ -116,9 +139,7 @@ bool CFlockCommands::checkSystemStatus()
     if (!log.isDebugOn()) {
         return true;
     }
-    // A unit's line is written whole or, with the logger off, not at all;
-    // what the status says counts either way.
-    const bool writeLines = log.enabled != 0;
+    // What the status says counts whether its lines are written or not.
     bool allRunning = true;
     for (std::uint32_t address = 1; address <= count; ++address) {
         const std::uint8_t status = unitStatus[address - 1];
@@ -128,34 +149,30 @@ bool CFlockCommands::checkSystemStatus()
         const bool running = (status & 0x40) != 0;
         allRunning = allRunning && running;
         if ((status & 0x11) == 0x11) {
-            options.ercId = address;
+            foundErc = address;
         }
-        if (!writeLines) {
-            continue;
-        }
-        const CDecimalOutput decimal;
-        log.debug("CVantrel: Flock device ", false);
-        std::cout << address << " (unitID " << trackerOutputId(address) << "):";
-        std::cout << (running ? " running" : " not-running");
+        CLogLine line(log);
+        line.debug("CVantrel: Flock device ", false) << address << " (unitID " << trackerOutputId(address) << "):";
+        line << (running ? " running" : " not-running");
         if ((status & 0x20) != 0) {
-            std::cout << ", Receiver";
+            line << ", Receiver";
         }
         if ((status & 0x11) == 0x11) {
-            std::cout << ", ERC-0";
+            line << ", ERC-0";
         }
         if ((status & 0x08) != 0) {
-            std::cout << ", ERC-3";
+            line << ", ERC-3";
         }
         if ((status & 0x04) != 0) {
-            std::cout << ", ERC-2";
+            line << ", ERC-2";
         }
         if ((status & 0x02) != 0) {
-            std::cout << ", ERC-1";
+            line << ", ERC-1";
         }
         if ((status & 0x11) == 0x01) {
-            std::cout << ", SRT";
+            line << ", SRT";
         }
-        std::cout << std::endl;
+        line.end();
     }
     if (!allRunning) {
         log.error("CVantrel: At least one device is not running.");
@@ -236,10 +253,10 @@ bool CFlockCommands::sendToUnits(const UnitCommand& command)
             continue;
         }
         sendRs232ToFbb(address);
-        if (log.enabled != 0 && log.isDebugOn()) {
-            const CDecimalOutput decimal;
-            log.debug(command.unitLine, false);
-            std::cout << address << "." << std::endl;
+        {
+            CLogLine line(log);
+            line.debug(command.unitLine, false) << address << ".";
+            line.end();
         }
         if (!writeCommand(command.bytes, command.count)) {
             log.error(command.failed);
@@ -360,7 +377,7 @@ bool CFlockCommands::startGroupMode()
         log.error("CVantrel: Starting group mode failed.");
         return false;
     }
-    settleLine();
+    awaitQuietLine();
     if (checkGroupMode() != 1) {
         log.error("CVantrel: Could not start group mode.");
         return false;

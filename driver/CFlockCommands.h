@@ -13,9 +13,8 @@ class CTraCommonH;
 
 class CFlockCommands {
 public:
-    // Reads the settings of options as they are at each command;
-    // checkSystemStatus may set their ercId.
-    CFlockCommands(const CLogH& log, CDeviceOptions& options);
+    // Reads the settings of options as they are at each command.
+    CFlockCommands(const CLogH& log, const CDeviceOptions& options);
     CFlockCommands(const CFlockCommands&) = delete;
     CFlockCommands& operator=(const CFlockCommands&) = delete;
 
@@ -24,7 +23,12 @@ public:
     void attach(CRS232H* port, const CTraCommonH* trackers);
 
     bool sendAutoConfig();
+    // With debug output on, each unit in use is reported and an ERC found
+    // (ercFound); false when one is not running.
     bool checkSystemStatus();
+    // The bus address of the unit that the last status check reported with
+    // ERC-0 (the last one of them), 0 for none.
+    std::uint32_t ercFound() const { return foundErc; }
     bool sendNextTransmitter(std::uint32_t address, std::uint32_t transmitter);
     bool sendRs232ToFbb(std::uint32_t address);
     bool setPositionScaling(std::int32_t scaling);
@@ -74,12 +78,13 @@ private:
     bool sendToUnits(const UnitCommand& command);
     std::uint32_t addressCount() const;
     std::uint32_t trackerOutputId(std::uint32_t address) const;
-    void settleLine() const;
+    void awaitQuietLine() const;
 
     const CLogH& log;
-    CDeviceOptions& options;
+    const CDeviceOptions& options;
     CRS232H* serialPort = nullptr;
     const CTraCommonH* trackerLayer = nullptr;
     std::uint8_t unitStatus[CDeviceOptions::kMaxBusAddress] = {};
     std::uint32_t pauseDivisor = 1;
+    std::uint32_t foundErc = 0;
 };

@@ -1,15 +1,11 @@
 #include "driver/CRecordAssembler.h"
 
-#include <cstring>
-
 bool CRecordAssembler::add(std::uint8_t byte)
 {
     if ((byte & 0x80) == 0) {
-        // Bytes before the first phasing byte belong to no record, and a
-        // full buffer takes nothing more: that record is dropped at the next
-        // phasing byte.
-        if (recordFill != 0 && recordFill < sizeof recordBuffer) {
-            recordBuffer[recordFill++] = byte;
+        // Bytes before the first phasing byte belong to no record.
+        if (recordFill != 0) {
+            append(byte);
         }
         return false;
     }
@@ -27,15 +23,17 @@ void CRecordAssembler::next()
     start(closingByte);
 }
 
-void CRecordAssembler::setRecord(const std::uint8_t* bytes, std::uint32_t count)
-{
-    recordFill = count < sizeof recordBuffer ? count : static_cast<std::uint32_t>(sizeof recordBuffer);
-    std::memcpy(recordBuffer, bytes, recordFill);
-    recordBuffer[0] &= 0x7F;
-}
-
 void CRecordAssembler::start(std::uint8_t phasingByte)
 {
-    recordBuffer[0] = static_cast<std::uint8_t>(phasingByte & 0x7F);
-    recordFill = 1;
+    recordFill = 0;
+    append(static_cast<std::uint8_t>(phasingByte & 0x7F));
+}
+
+// A full buffer takes nothing more: that record is dropped at the next
+// phasing byte, as no record is that long.
+void CRecordAssembler::append(std::uint8_t byte)
+{
+    if (recordFill < sizeof recordBuffer) {
+        recordBuffer[recordFill++] = byte;
+    }
 }

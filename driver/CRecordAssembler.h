@@ -20,14 +20,16 @@ public:
     std::uint32_t length() const { return recordFill; }
     std::uint32_t address() const { return recordFill != 0 ? recordBuffer[recordFill - 1] : 0; }
 
-    // Puts an assembled record (address last) in place, as the line would.
-    void setRecord(const std::uint8_t* bytes, std::uint32_t count);
-
 private:
     void start(std::uint8_t phasingByte);
+    void append(std::uint8_t byte);
 
+    // The fill count stands before the buffer, so that no write past the
+    // buffer's end can reach it, and the buffer is not the last member, so
+    // that the bounds sanitizer checks every index into it. append is the
+    // one write into the buffer.
+    std::uint32_t recordFill = 0;
     // Byte 0 holds the first byte with its phasing bit cleared.
     std::uint8_t recordBuffer[16] = {};
-    std::uint32_t recordFill = 0;
     std::uint8_t closingByte = 0;
 };

@@ -2,13 +2,12 @@
 
 #include <cstring>
 #include <exception>
-#include <iostream>
 #include <memory>
 #include <new>
 
 #include "common/CConfigH.h"
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 #include "common/CStorageLock.h"
 #include "common/DataRecords.h"
 #include "common/OptionLine.h"
@@ -82,11 +81,9 @@ std::int32_t CVantrel::init(InitInfo* info)
     } catch (const std::bad_alloc&) {
         log->error("CVantrel: Not enough memory.");
     } catch (const std::exception& failure) {
-        const CDecimalOutput decimal;
-        log->error("CVantrel: Init failed: ", false);
-        if (log->enabled != 0) {
-            std::cout << failure.what() << std::endl;
-        }
+        CLogLine line(*log);
+        line.error("CVantrel: Init failed: ", false) << failure.what();
+        line.end();
     } catch (...) {
         log->error("CVantrel: Init failed.");
     }
@@ -121,6 +118,7 @@ std::int32_t CVantrel::initialise(InitInfo* info)
     if (!options.parseOptions(*configBlock, *log, dataKind)) {
         return -1;
     }
+    recordLengths.reset(options);
     if (!setUpTrackerLayer()) {
         return -1;
     }
@@ -265,7 +263,12 @@ std::int32_t CVantrel::configure()
     // The units' status decides which of them receive the per-unit commands,
     // scaling and measurement rate included, so it is read right after the
     // flock has configured itself.
-    if (!commandSet.checkSystemStatus()) {
+    const bool statusGood = commandSet.checkSystemStatus();
+    // The ERC that the status names is the one the report shows.
+    if (commandSet.ercFound() != 0) {
+        options.ercId = commandSet.ercFound();
+    }
+    if (!statusGood) {
         return 0;
     }
     if (options.srtId != 0 && !commandSet.setPositionScaling(options.scalingCode)) {
@@ -324,11 +327,6 @@ std::int32_t CVantrel::sendData(void*, void*)
 // ---------------------------------------------------------------------------
 // Data reception
 
-void CVantrel::setRecord(const std::uint8_t* bytes, std::uint32_t count)
-{
-    assembler.setRecord(bytes, count);
-}
-
 bool CVantrel::decodeRecord(std::uint32_t address)
 {
     return decoder.decodeRecord(address, assembler.record(), assembler.length());
@@ -370,6 +368,12 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
         if (!decoder.recordIsValid(address)) {
             assembler.next();
             return 1;
+        }
+        // A record that has not its unit's length is damaged: dropped like
+        // one of impossible length.
+        if (!recordLengths.accept(address, assembler.record(), assembler.length())) {
+            assembler.next();
+            continue;
         }
         haveRecord = true;
         break;

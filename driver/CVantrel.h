@@ -11,6 +11,7 @@
 #include "driver/CFlockCommands.h"
 #include "driver/CRecordAssembler.h"
 #include "driver/CRecordDecoder.h"
+#include "driver/CRecordLengths.h"
 #include "vantrel/CBase.h"
 
 class CConCommonH;
@@ -35,14 +36,6 @@ public:
     // The flock's command set, as configure, start and stop use it.
     CFlockCommands& commands() { return commandSet; }
 
-    // Fills the decoder's samples from the record in the assembler; false
-    // only when the calibration library fails.
-    bool decodeRecord(std::uint32_t address);
-
-    // Puts an assembled record (phasing bit cleared, address last) in place,
-    // as the line would; for measurements of the decoder.
-    void setRecord(const std::uint8_t* bytes, std::uint32_t count);
-
     // Divides every pause between commands; tests use it to run the
     // configuration quickly. The shipped module always pauses in full.
     void setPauseDivisor(std::uint32_t divisor) { commandSet.setPauseDivisor(divisor); }
@@ -52,6 +45,9 @@ private:
     bool setUpTrackerLayer();
     bool setUpControllerLayer();
     bool openSerialPort();
+    // Fills the decoder's samples from the record in the assembler; false
+    // only when the calibration library fails.
+    bool decodeRecord(std::uint32_t address);
     template <typename Record>
     bool writeEntry(CDataStorage* storage, Record* (CDataStorage::*entry)(std::uint32_t) const, std::uint32_t id,
                     const Record& sample, Record*& lastEntry, const char* found, const char* notFound);
@@ -73,5 +69,6 @@ private:
 
     CFlockCommands commandSet;
     CRecordAssembler assembler;
+    CRecordLengths recordLengths;
     CRecordDecoder decoder;
 };

@@ -25,11 +25,16 @@ const char kUsage[] =
     "  --receiver A[,B..]     units with a receiver all the same (an ERC that has one)\n"
     "  --no-receiver A[,B..]  units without a receiver\n"
     "  --mice A[,B..]         units with a mouse (14-byte records in button mode)\n"
+    "  --button-mode A[,B..]  units left in button mode by an earlier host\n"
+    "  --ignore-button-mode A[,B..]  units that take no notice of the button-mode command\n"
     "  --not-running A[,B..]  units whose status says \"not running\" (they send no records)\n"
     "  --status A=BYTE        report BYTE as the status of the unit at A (repeatable)\n"
     "  --addressing N         addressing mode: 14 (normal), 30 (expanded) or 126 (super)\n"
     "  --line-unit A          the unit on the serial line (default 1)\n"
     "  --group-reply N        answer the group-mode query with N instead of the group mode\n"
+    "  --finish-group         a change of the group mode ends the stream only after the\n"
+    "                         records of the cycle under way; every byte then leaves at the\n"
+    "                         line's baud rate (as the driver set it, 10 bits a byte)\n"
     "\n"
     "Streaming (after STREAM, until POINT or SLEEP):\n"
     "  --rate R               measurement cycles per second, one record per receiver unit\n"
@@ -188,6 +193,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             verbose = true;
             continue;
         }
+        if (name == "--finish-group") {
+            finishGroup = true;
+            continue;
+        }
         if (name == "--streaming-at-start") {
             leftOver.streamingAtStart = true;
             continue;
@@ -217,6 +226,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             good = parseAddresses(value, noReceiver);
         } else if (name == "--mice") {
             good = parseAddresses(value, mice);
+        } else if (name == "--button-mode") {
+            good = parseAddresses(value, buttonMode);
+        } else if (name == "--ignore-button-mode") {
+            good = parseAddresses(value, ignoreButtonMode);
         } else if (name == "--not-running") {
             good = parseAddresses(value, notRunning);
         } else if (name == "--status") {
@@ -314,6 +327,7 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     setup.maxAddress = static_cast<std::uint32_t>(addressing);
     setup.lineAddress = static_cast<std::uint32_t>(lineUnit);
     setup.groupModeReply = static_cast<int>(groupReply);
+    setup.finishesGroup = finishGroup;
     setup.rate = rate;
     setup.faults = faults;
     setup.leftOver = leftOver;
@@ -342,6 +356,8 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     forEach(srts, [](UnitSetup& unit) { unit.srt = true; });
     forEach(mice, [](UnitSetup& unit) { unit.mouse = true; });
     forEach(notRunning, [](UnitSetup& unit) { unit.running = false; });
+    forEach(buttonMode, [](UnitSetup& unit) { unit.buttonModeAtStart = true; });
+    forEach(ignoreButtonMode, [](UnitSetup& unit) { unit.ignoresButtonMode = true; });
     for (const auto& entry : status) {
         forEach({entry.first}, [&](UnitSetup& unit) { unit.status = static_cast<int>(entry.second); });
     }

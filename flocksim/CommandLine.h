@@ -16,11 +16,12 @@ struct CommandLine {
     unsigned units = 2;
     std::vector<long> ercs{1};
     std::vector<std::pair<long, long>> ercTransmitters;  // address (0: every ERC), mask
-    std::vector<long> srts, receivers, noReceiver, mice, notRunning;
+    std::vector<long> srts, receivers, noReceiver, mice, notRunning, buttonMode, ignoreButtonMode;
     std::vector<std::pair<long, long>> status;
     long addressing = 14;
     long lineUnit = 1;
     long groupReply = -1;
+    bool finishGroup = false;
     // Streaming and faults.
     double rate = 100.0;
     std::string motion = "still";

@@ -15,6 +15,8 @@ using Motion = std::function<Sample(std::uint32_t address, std::uint64_t cycle)>
 struct UnitSetup {
     bool receiver = true;
     bool mouse = false;
+    bool buttonModeAtStart = false;       // left in button mode by an earlier host (with a mouse: 14-byte records)
+    bool ignoresButtonMode = false;       // takes no notice of BUTTON MODE
     bool erc = false;                     // an ERC; usually without receiver
     std::uint8_t ercTransmitters = 0x1;   // bits 0..3: the ERC's transmitters 0 to 3
     bool srt = false;                     // an SRT is attached to this unit
@@ -66,6 +68,11 @@ struct Setup {
     std::uint32_t lineAddress = 1;      // the unit on the serial line
     int groupModeReply = -1;            // 0..255: reply to the group-mode query; -1: the group mode
     double rate = 100.0;                // measurement cycles per second; 0: as fast as the line takes them
+    // A change of the group mode ends the stream only after the records of
+    // the cycle under way; the line then carries its bytes at its baud rate
+    // (as the driver set it, 10 bits a byte) instead of as fast as the
+    // pseudo-terminal takes them.
+    bool finishesGroup = false;
     Motion motion;                      // null: every word 0, no button
     Faults faults;
     LeftOver leftOver;

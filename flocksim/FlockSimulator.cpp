@@ -15,6 +15,30 @@ namespace {
 // the queue this full is lost, as it would be on a real line.
 constexpr std::size_t kMaxQueued = 512;
 
+// A line that carries bytes at its rate is handed them this far ahead of
+// time, so that the simulator wakes once per few bytes at high rates.
+constexpr std::chrono::milliseconds kLineLead{2};
+
+// The time a byte takes on a line of the pseudo-terminal's baud rate (10 bits
+// a byte); the settings' rate when it is not one of the usual ones.
+std::chrono::nanoseconds byteTime(const termios& settings)
+{
+    struct Rate {
+        speed_t code;
+        long baud;
+    };
+    static const Rate kRates[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                                  {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    const speed_t code = cfgetospeed(&settings);
+    long baud = 38400;
+    for (const Rate& rate : kRates) {
+        if (rate.code == code) {
+            baud = rate.baud;
+        }
+    }
+    return std::chrono::nanoseconds(10L * 1000000000L / baud);
+}
+
 std::uint16_t littleEndianWord(const std::vector<std::uint8_t>& bytes, std::size_t at)
 {
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
@@ -238,7 +262,16 @@ void FlockSimulator::run()
             const int repeatMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
             timeoutMs = timeoutMs < 0 ? repeatMs : std::min(timeoutMs, repeatMs);
         }
-        const bool wantWrite = !output_.empty() || (streaming && fast);
+        bool wantWrite = !output_.empty() || (streaming && fast);
+        if (setup_.finishesGroup && !output_.empty()) {
+            // The line takes its next byte only when it has sent the last.
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(lineWait());
+            if (wait.count() > 0) {
+                wantWrite = false;
+                const int lineMs = static_cast<int>(wait.count()) + 1;
+                timeoutMs = timeoutMs < 0 ? lineMs : std::min(timeoutMs, lineMs);
+            }
+        }
         pollfd fds[2] = {{line_.master(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
                          {wake_[0], POLLIN, 0}};
         if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
@@ -333,6 +366,9 @@ void FlockSimulator::setStreaming(std::uint32_t address, bool on, bool answerOnc
 void FlockSimulator::leaveLineAsFound()
 {
     const LeftOver& faults = setup_.leftOver;
+    for (std::size_t i = 0; i < units_.size(); ++i) {
+        units_[i].buttonMode = setup_.units[i].buttonModeAtStart;
+    }
     if (!faults.staleBytes.empty()) {
         output_.push_back(Chunk{faults.staleBytes, false});
     }
@@ -347,7 +383,8 @@ void FlockSimulator::leaveLineAsFound()
 }
 
 // A flock that changes its group mode stops streaming, and the records it
-// had not yet put on the line are not sent any more.
+// had not yet put on the line are not sent any more; with finishesGroup the
+// records of the cycle under way (that of the first one waiting) still are.
 void FlockSimulator::endStreamForModeChange()
 {
     if (!anyStreaming()) {
@@ -356,7 +393,11 @@ void FlockSimulator::endStreamForModeChange()
     for (UnitState& unit : units_) {
         unit.streaming = false;
     }
-    output_.erase(std::remove_if(output_.begin(), output_.end(), [](const Chunk& chunk) { return chunk.record; }),
+    const auto underWay = std::find_if(output_.begin(), output_.end(), [](const Chunk& chunk) { return chunk.record; });
+    const bool finish = setup_.finishesGroup && underWay != output_.end();
+    const std::uint64_t cycle = finish ? underWay->cycle : 0;
+    output_.erase(std::remove_if(output_.begin(), output_.end(),
+                                 [&](const Chunk& chunk) { return chunk.record && !(finish && chunk.cycle == cycle); }),
                   output_.end());
 }
 
@@ -460,7 +501,11 @@ void FlockSimulator::handle(const Command& command)
         break;
     case kPositionAngles: unit->positionAngles = true; break;
     case kSync: unit->sync = bytes[1]; break;
-    case kButtonMode: unit->buttonMode = bytes[1] != 0; break;
+    case kButtonMode:
+        if (!setup_.units[target - 1].ignoresButtonMode) {
+            unit->buttonMode = bytes[1] != 0;
+        }
+        break;
     default: unit->reportRate = code; break;  // Q, R, S or T
     }
 }
@@ -482,7 +527,7 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
     std::uint8_t record[kMaxRecordLength];
     const std::size_t length =
         encodeRecord(sample, setup_.units[address - 1].mouse && unit.buttonMode, groupMode ? address : 0, record);
-    Chunk chunk{std::vector<std::uint8_t>(record, record + length), true};
+    Chunk chunk{std::vector<std::uint8_t>(record, record + length), true, cycle};
     ++recordsMade_;
     damageRecord(chunk.bytes);
     output_.push_back(std::move(chunk));
@@ -505,18 +550,57 @@ void FlockSimulator::makeCycle()
     ++cycle_;
 }
 
+std::size_t FlockSimulator::lineAllowance()
+{
+    termios settings{};
+    if (!line_.lineSettings(settings)) {
+        return 0;
+    }
+    const Clock::time_point now = Clock::now();
+    if (lineFreeAt_ < now) {
+        lineFreeAt_ = now;
+    }
+    const Clock::time_point horizon = now + kLineLead;
+    if (lineFreeAt_ > horizon) {
+        return 0;
+    }
+    return 1 + static_cast<std::size_t>((horizon - lineFreeAt_) / byteTime(settings));
+}
+
+FlockSimulator::Clock::duration FlockSimulator::lineWait()
+{
+    const Clock::time_point due = lineFreeAt_ - kLineLead;
+    const Clock::time_point now = Clock::now();
+    return due > now ? due - now : Clock::duration{};
+}
+
 void FlockSimulator::flush()
 {
     bool wrote = false;
     while (!output_.empty() && line_.master() >= 0) {
         Chunk& chunk = output_.front();
-        const ssize_t n = ::write(line_.master(), chunk.bytes.data(), chunk.bytes.size());
+        std::size_t size = chunk.bytes.size();
+        if (setup_.finishesGroup) {
+            size = std::min(size, lineAllowance());
+            if (size == 0) {
+                break;  // the line is busy with what it was given
+            }
+        }
+        const ssize_t n = ::write(line_.master(), chunk.bytes.data(), size);
         if (n < 0) {
             break;  // full (or gone): try again when the line takes more
         }
+        if (setup_.finishesGroup) {
+            termios settings{};
+            line_.lineSettings(settings);
+            lineFreeAt_ += n * byteTime(settings);
+        }
         if (static_cast<std::size_t>(n) < chunk.bytes.size()) {
             chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + n);
-            break;
+            if (static_cast<std::size_t>(n) < size) {
+                break;
+            }
+            continue;
         }
         if (chunk.record) {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -73,6 +73,7 @@ private:
     struct Chunk {
         std::vector<std::uint8_t> bytes;
         bool record;
+        std::uint64_t cycle = 0;  // a record's measurement cycle
     };
     using Clock = std::chrono::steady_clock;
 
@@ -87,6 +88,10 @@ private:
     void makeCycle();
     void reply(std::vector<std::uint8_t> bytes);
     void flush();
+    // With finishesGroup the line carries bytes at its baud rate: how many
+    // it takes now, and how long until it takes one.
+    std::size_t lineAllowance();
+    Clock::duration lineWait();
     void hangUp(HangUp how);
     UnitState* unitAt(std::uint32_t address);
     // The faults of the line (Faults), applied to a record as it is made,
@@ -132,6 +137,7 @@ private:
     std::vector<FaultMark> faultMarks_;
     std::size_t burstLeft_ = 0;     // bytes of a burst still to come over the next records
     std::size_t burstMark_ = 0;     // its entry in faultMarks_
+    Clock::time_point lineFreeAt_;  // with finishesGroup: when the line has sent what it was given
 };
 
 }  // namespace flocksim

@@ -56,6 +56,9 @@ std::vector<std::string> setupOptions(const Setup& setup)
             addressesWhere(setup, [](const UnitSetup& unit) { return !unit.erc && !unit.receiver; }));
     addList("--srt", addressesWhere(setup, [](const UnitSetup& unit) { return unit.srt; }));
     addList("--mice", addressesWhere(setup, [](const UnitSetup& unit) { return unit.mouse; }));
+    addList("--button-mode", addressesWhere(setup, [](const UnitSetup& unit) { return unit.buttonModeAtStart; }));
+    addList("--ignore-button-mode",
+            addressesWhere(setup, [](const UnitSetup& unit) { return unit.ignoresButtonMode; }));
     addList("--not-running", addressesWhere(setup, [](const UnitSetup& unit) { return !unit.running; }));
     for (std::size_t i = 0; i < setup.units.size(); ++i) {
         const UnitSetup& unit = setup.units[i];
@@ -70,6 +73,9 @@ std::vector<std::string> setupOptions(const Setup& setup)
     add("--line-unit", std::to_string(setup.lineAddress));
     if (setup.groupModeReply >= 0) {
         add("--group-reply", std::to_string(setup.groupModeReply));
+    }
+    if (setup.finishesGroup) {
+        options.push_back("--finish-group");
     }
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.17g", setup.rate);

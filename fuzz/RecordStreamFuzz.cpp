@@ -1,8 +1,8 @@
-// Fuzz target: arbitrary bytes of the line through the record assembler and
-// the record decoder (records the device would drop are dropped) into real
-// storages guarded by real mutexes, with the device's options and layers set
-// up as init sets them up. The first byte chooses the configuration
-// (kit/StreamSetup.h), the rest is the line.
+// Fuzz target: arbitrary bytes of the line through the record assembler, the
+// units' record lengths and the record decoder (records the device would drop
+// are dropped) into real storages guarded by real mutexes, with the device's
+// options and layers set up as init sets them up. The first byte chooses the
+// configuration (kit/StreamSetup.h), the rest is the line.
 //
 // Checked on every record: a record the assembler hands out is 13 or 14
 // bytes long and ends in a nonzero address byte; a decoded sample carries an
@@ -22,6 +22,7 @@
 #include "driver/CDeviceOptions.h"
 #include "driver/CRecordAssembler.h"
 #include "driver/CRecordDecoder.h"
+#include "driver/CRecordLengths.h"
 #include "kit/FuzzConfig.h"
 #include "kit/HostStorage.h"
 #include "kit/QuietOutput.h"
@@ -103,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     CRecordAssembler assembler;
+    CRecordLengths lengths;
+    lengths.reset(options);
     CRecordDecoder decoder(options);
     decoder.setLayers(&trackerLayer, controllerLayer.get());
     const float feet = setup.srt ? (setup.longRange ? 6.0f : 3.0f) : 12.0f;
@@ -114,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(assembler.length() == 13 || assembler.length() == 14);
         check(address >= 1 && address <= 0x7F);  // seven bits of a byte that is not a phasing byte
         // The device drops what it cannot publish before decoding.
-        if (decoder.recordIsValid(address) &&
+        if (decoder.recordIsValid(address) && lengths.accept(address, assembler.record(), assembler.length()) &&
             decoder.decodeRecord(address, assembler.record(), assembler.length())) {
             const TrackerData& sample = decoder.tracker();
             const std::uint32_t id = fromNetwork32(sample.storageIndex);

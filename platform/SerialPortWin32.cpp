@@ -7,6 +7,7 @@
 #include <new>
 #include <windows.h>
 
+#include "platform/PortReadAhead.h"
 #include "platform/SystemControlBlock.h"
 
 namespace platform {
@@ -41,14 +42,40 @@ struct Win32Port {
     // The time-outs in force, as the last successful set (or the open) left
     // them: they decide whether a read may end with what is there.
     COMMTIMEOUTS timeouts{};
-    // The line's abort-on-error flag: asking for the queue count acknowledges
-    // a line error, which the read then reports as the system would have.
+    // The line's abort-on-error flag, for the read-ahead.
     bool abortOnError = false;
-    bool abortPending = false;
-    // Read-ahead: what the line already held beyond the last read's count.
-    std::uint8_t ahead[256];
-    std::uint32_t aheadStart = 0;
-    std::uint32_t aheadEnd = 0;
+    PortReadAhead readAhead;
+};
+
+// The two calls the read-ahead makes, on the port's handle.
+class ReadCalls final : public PortReadAhead::System {
+public:
+    explicit ReadCalls(HANDLE handle) : handle(handle) {}
+
+    bool queued(std::uint32_t& count, bool& lineError) override
+    {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (::ClearCommError(handle, &errors, &status) == 0) {
+            return false;
+        }
+        count = status.cbInQue;
+        lineError = errors != 0;
+        return true;
+    }
+
+    bool read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& done) override
+    {
+        DWORD got = 0;
+        const BOOL ok = ::ReadFile(handle, buffer, count, &got, nullptr);
+        done = got;
+        return ok != 0;
+    }
+
+    void failAborted() override { ::SetLastError(ERROR_OPERATION_ABORTED); }
+
+private:
+    HANDLE handle;
 };
 
 Win32Port* portOf(OsHandle handle)
@@ -70,29 +97,6 @@ Win32Port* transferPort(OsHandle handle, const void* buffer, std::uint32_t count
         return nullptr;
     }
     return port;
-}
-
-// Moves what was read ahead to out, as much as the read still wants.
-void takeAhead(Win32Port& port, std::uint8_t* out, std::uint32_t count, std::uint32_t& got)
-{
-    const std::uint32_t buffered = port.aheadEnd - port.aheadStart;
-    const std::uint32_t take = buffered < count - got ? buffered : count - got;
-    std::memcpy(out + got, port.ahead + port.aheadStart, take);
-    port.aheadStart += take;
-    got += take;
-}
-
-// Time-outs under which a read ends as soon as it has any byte: "return at
-// once" and "wait for the first byte only".
-bool endsWithAnyByte(const COMMTIMEOUTS& timeouts)
-{
-    if (timeouts.ReadIntervalTimeout != MAXDWORD) {
-        return false;
-    }
-    const bool atOnce = timeouts.ReadTotalTimeoutMultiplier == 0 && timeouts.ReadTotalTimeoutConstant == 0;
-    const bool firstByte = timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                           timeouts.ReadTotalTimeoutConstant > 0 && timeouts.ReadTotalTimeoutConstant < MAXDWORD;
-    return atOnce || firstByte;
 }
 
 }  // namespace
@@ -223,12 +227,7 @@ bool writeSerial(OsHandle handle, const void* buffer, std::uint32_t count, std::
     return ok != 0;
 }
 
-// First what was read ahead; then, when the read wants more and the line
-// holds bytes, one read of as much as it holds (into the read-ahead buffer
-// unless the read wants at least that much itself), which does not wait;
-// then, while the read still wants bytes and its time-outs let it wait, one
-// read of the rest under those time-outs (for the device's one-byte reads on
-// a quiet line: one byte, up to 1000 ms).
+// Through the read-ahead (PortReadAhead.h), for the device's one-byte reads.
 bool readSerial(OsHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read)
 {
     read = 0;
@@ -236,57 +235,10 @@ bool readSerial(OsHandle handle, void* buffer, std::uint32_t count, std::uint32_
     if (port == nullptr) {
         return false;
     }
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    takeAhead(*port, out, count, read);
-    if (read == count) {
-        return true;
-    }
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (::ClearCommError(port->handle, &errors, &status) == 0) {
-        return read > 0;
-    }
-    if (errors != 0 && port->abortOnError) {
-        port->abortPending = true;
-    }
-    if (port->abortPending) {
-        // The read that the system would have failed, after the bytes that
-        // came before the error.
-        if (read > 0) {
-            return true;
-        }
-        port->abortPending = false;
-        ::SetLastError(ERROR_OPERATION_ABORTED);
-        return false;
-    }
-    if (status.cbInQue > 0) {
-        const std::uint32_t wanted = count - read;
-        const bool direct = wanted >= sizeof port->ahead;
-        const std::uint32_t room = direct ? wanted : static_cast<std::uint32_t>(sizeof port->ahead);
-        const DWORD take = status.cbInQue < room ? status.cbInQue : room;
-        DWORD done = 0;
-        const BOOL ok = ::ReadFile(port->handle, direct ? out + read : port->ahead, take, &done, nullptr);
-        if (direct) {
-            read += done;
-        } else {
-            port->aheadStart = 0;
-            port->aheadEnd = done;
-            takeAhead(*port, out, count, read);
-        }
-        if (ok == 0) {
-            return read > 0;
-        }
-        if (read == count || endsWithAnyByte(port->timeouts)) {
-            return true;
-        }
-    }
-    if (read > 0 && endsWithAnyByte(port->timeouts)) {
-        return true;
-    }
-    DWORD done = 0;
-    const BOOL ok = ::ReadFile(port->handle, out + read, count - read, &done, nullptr);
-    read += done;
-    return ok != 0 || read > 0;
+    ReadCalls calls(port->handle);
+    SerialTimeouts timeouts;
+    std::memcpy(&timeouts, &port->timeouts, sizeof timeouts);
+    return port->readAhead.read(calls, timeouts, port->abortOnError, static_cast<std::uint8_t*>(buffer), count, read);
 }
 
 // What the port has read ahead belongs to the line's input as much as the
@@ -297,8 +249,7 @@ bool discardInput(OsHandle handle)
     if (port == nullptr) {
         return false;
     }
-    port->aheadStart = 0;
-    port->aheadEnd = 0;
+    port->readAhead.discard();
     return ::PurgeComm(port->handle, PURGE_RXCLEAR) != 0;
 }
 

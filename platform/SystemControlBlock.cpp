@@ -27,6 +27,12 @@ bool systemControlBlock(const SerialControlBlock& wanted, SerialControlBlock& ha
         wanted.fDtrControl > kDtrControlHandshake) {
         return false;
     }
+    // With software flow control on, one character for both would mean both
+    // "stop" and "go": the system refuses such a block.
+    const bool softwareFlowControl = wanted.fOutX != 0 || wanted.fInX != 0;
+    if (softwareFlowControl && wanted.XonChar == wanted.XoffChar) {
+        return false;
+    }
     handed = wanted;
     handed.DCBlength = sizeof(SerialControlBlock);
     handed.fBinary = 1;  // the only mode the system has

@@ -14,9 +14,11 @@ constexpr char kXoffCharacter = 0x13;
 
 // Fills handed with wanted as the system must see it: the fields the system
 // insists on are put right (structure length, binary mode, reserved fields,
-// distinct XON and XOFF characters). False (handed then means nothing) for
-// line settings that no port can take (byte size, parity, stop bits and their
-// combinations, a zero baud rate, an undefined DTR control).
+// distinct XON and XOFF characters while software flow control is off).
+// False (handed then means nothing) for line settings that no port can take
+// (byte size, parity, stop bits and their combinations, a zero baud rate, an
+// undefined DTR control, one character for XON and XOFF with software flow
+// control on).
 bool systemControlBlock(const SerialControlBlock& wanted, SerialControlBlock& handed);
 
 }  // namespace platform

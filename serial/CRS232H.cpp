@@ -1,10 +1,9 @@
 #include "serial/CRS232H.h"
 
 #include <cstring>
-#include <iostream>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
+#include "common/CLogLine.h"
 
 CRS232H::CRS232H(const CLogH* logger)
     : ownsLog(1), portName{}, portHandle(nullptr), savedAttributes{}, workingAttributes{}, log(nullptr)
@@ -39,11 +38,9 @@ bool CRS232H::openPort(const char* name)
     }
     const std::size_t length = std::strlen(name);
     if (length > kMaxNameLength) {
-        if (log->enabled != 0) {
-            const CDecimalOutput decimal;
-            log->error("CRS232H: Port name is too long. ", false);
-            std::cout << kMaxNameLength << length << std::endl;
-        }
+        CLogLine line(*log);
+        line.error("CRS232H: Port name is too long. ", false) << kMaxNameLength << length;
+        line.end();
         return false;
     }
     // A port still open from an earlier call is given back first, so that
@@ -53,10 +50,10 @@ bool CRS232H::openPort(const char* name)
     }
     std::memcpy(portName, name, length + 1);
     // As "Opening %s.", but a name of any allowed length keeps its line end.
-    if (log->enabled != 0 && log->isDebugOn()) {
-        const CDecimalOutput decimal;
-        log->debug("CRS232H: Opening ", false);
-        std::cout << portName << '.' << std::endl;
+    {
+        CLogLine line(*log);
+        line.debug("CRS232H: Opening ", false) << portName << '.';
+        line.end();
     }
     portHandle = platform::openSerialPort(portName);
     if (!isOpen()) {
@@ -138,11 +135,9 @@ bool CRS232H::setBaudRate(std::int32_t rate)
         workingAttributes.control.BaudRate = static_cast<std::uint32_t>(rate);
         return true;
     default:
-        if (log->enabled != 0) {
-            const CDecimalOutput decimal;
-            log->error("CRS232H: Could not set the baud rate ", false);
-            std::cout << rate << std::endl;
-        }
+        CLogLine line(*log);
+        line.error("CRS232H: Could not set the baud rate ", false) << rate;
+        line.end();
         return false;
     }
 }
@@ -159,6 +154,22 @@ bool CRS232H::discardInput()
         return false;
     }
     return true;
+}
+
+bool CRS232H::applyReadTimeout(std::uint32_t milliseconds)
+{
+    platform::SerialTimeouts timeouts = workingAttributes.timeouts;
+    timeouts.ReadTotalTimeoutConstant = milliseconds;
+    if (!platform::setSerialTimeouts(portHandle, timeouts)) {
+        reportSystemError("CRS232H: Setting attribute(COMMTIMEOUTS) to ", platform::lastErrorCode());
+        return false;
+    }
+    return true;
+}
+
+bool CRS232H::applyWorkingTimeouts()
+{
+    return applyReadTimeout(workingAttributes.timeouts.ReadTotalTimeoutConstant);
 }
 
 std::int32_t CRS232H::writeBytes(const void* buffer, std::int32_t count)
@@ -190,17 +201,13 @@ std::int32_t CRS232H::readBytes(void* buffer, std::int32_t count)
 
 void CRS232H::reportSystemError(const char* text, std::uint32_t errorCode) const
 {
-    // A line is written whole or not at all.
-    if (log->enabled == 0) {
-        return;
+    // One line, written whole or (logger off) not at all; on the receiving
+    // thread too, where nothing may allocate.
+    CLogLine line(*log);
+    if (line.error(text, false).isOpen()) {
+        char message[512];
+        platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::Neutral);
+        line << portName << ": " << message;
     }
-    char message[512];
-    platform::systemErrorText(errorCode, message, sizeof message, platform::TextLanguage::Neutral);
-    log->error(text, false);
-    // Unformatted, and the stream's state left alone: a read error is
-    // reported on the receiving thread while other devices' threads write.
-    std::cout.write(portName, static_cast<std::streamsize>(std::strlen(portName)));
-    std::cout.write(": ", 2);
-    std::cout.write(message, static_cast<std::streamsize>(std::strlen(message)));
-    std::cout << std::endl;
+    line.end();
 }

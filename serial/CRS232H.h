@@ -41,6 +41,11 @@ public:
     // Drops what the line has received and no read has taken, so that the
     // next read sees only what arrives after this call.
     bool discardInput();
+    // Applies the working time-outs with another total read time-out, and
+    // the working ones again; the working settings stay as they are. A
+    // failure is reported as setAttributes reports its time-out step.
+    bool applyReadTimeout(std::uint32_t milliseconds);
+    bool applyWorkingTimeouts();
 
     // One write; returns the number of bytes written.
     std::int32_t writeBytes(const void* buffer, std::int32_t count);

@@ -164,6 +164,7 @@ struct Received {
     std::size_t allocations = 0;
     int trackers = 0;
     int controllers = 0;
+    std::string output;  // what the device wrote while it received
 };
 
 // What a test adds around the device: its set-up before init, and what a
@@ -174,6 +175,7 @@ struct Around {
     std::function<void(kit::DeviceHost&)> beforeInit;
     std::function<void(kit::DeviceHost&)> afterRecord;
     bool countMalloc = false;
+    std::int32_t debugLevel = 0;
 };
 
 // Receives 201 records of two units, every one different, the mouse's
@@ -186,7 +188,8 @@ Received receiveRecords(const std::string& furtherOptions, const Around& around 
     kit::FlockPartner partner(setup);
     EXPECT_TRUE(partner.started()) << partner.problem();
     kit::DeviceHost host("Vantrel\nport " + partner.portName() +
-                         "\nmouse 2\ntransmitterrotation 0 0 1 90\nsensoroffset 3 0 0 1\n" + furtherOptions);
+                             "\nmouse 2\ntransmitterrotation 0 0 1 90\nsensoroffset 3 0 0 1\n" + furtherOptions,
+                         around.debugLevel);
     if (around.beforeInit) {
         around.beforeInit(host);
     }
@@ -211,6 +214,7 @@ Received receiveRecords(const std::string& furtherOptions, const Around& around 
     partner.send(bytes);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
+    kit::StdoutCapture log;  // the DEBUG lines, when they are on
     allocations = 0;
     counting = true;
     for (int i = 0; i <= kRecords; ++i) {
@@ -226,6 +230,7 @@ Received receiveRecords(const std::string& furtherOptions, const Around& around 
     }
     counting = countingMalloc = false;
     received.allocations = allocations;
+    received.output = log.text();
     return received;
 }
 
@@ -236,6 +241,18 @@ TEST(Allocation, NonePerReceivedRecord)
     // Every record went the whole way to the storages.
     EXPECT_EQ(received.trackers, kRecords + 1);
     EXPECT_EQ(received.controllers, kRecords / 2 + 1);
+}
+
+// Nor are the receiving path's log lines allocated: each is composed in a
+// buffer of its own.
+TEST(Allocation, NonePerReceivedRecordWithEveryDebugLine)
+{
+    Around around;
+    around.debugLevel = 4;
+    const Received received = receiveRecords("", around);
+    EXPECT_EQ(received.allocations, 0u);
+    EXPECT_EQ(received.trackers, kRecords + 1);
+    EXPECT_NE(received.output.find("Dev: DEBUG: CVantrel: TraData storage found\n"), std::string::npos);
 }
 
 // The first evaluation of a calibration library finds its entry point

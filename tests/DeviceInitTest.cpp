@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <iterator>
 #include <iostream>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kit/DeviceHost.h"
@@ -455,17 +457,101 @@ TEST(DeviceReport, EveryLineEndsAfterAFailedInit)
     EXPECT_EQ(*(transmitter + 1), "Dev: INFO: -----------------------");
 }
 
-TEST(DeviceReport, TheDevicesLinesGoWholeWhenTheLoggerIsOff)
+// With the logger switched off the module writes nothing at all, at any
+// debug level: no value or order entry of a report, no unit's line, no tail
+// of a diagnostic or of a system error; in init, configure, print and
+// recvData, and in inits that fail.
+TEST(DeviceReport, NothingAtAllWhenTheLoggerIsOff)
+{
+    for (const std::int32_t level : {0, 1, 4}) {
+        SCOPED_TRACE(level);
+        LogSettings settings = kit::plainLogSettings("Dev");
+        settings.enabled = 0;
+        settings.debugLevel = level;
+        flocksim::Setup setup = flocksim::Setup::flock(4, 1);
+        setup.units[1].mouse = true;
+        setup.units[3].running = false;  // its status line fails configure at levels 1 and 4
+        kit::FlockPartner partner(setup);
+        const std::string port = "\nport " + partner.portName();
+        kit::StdoutCapture capture;
+        {
+            kit::DeviceHost host("Vantrel 3" + port +
+                                     "\nmouse 2\nbuttonorder 2 3 1 2\ntransmitteroffset 1 2 3\n"
+                                     "transmitterrotation 0 0 1 90\nsensoroffset 2 0.5 0 0\nsensorrotation 3 1 0 0 45\n",
+                                 settings);
+            EXPECT_EQ(host.init(), 1);
+            EXPECT_EQ(host.device().configure(), level == 0 ? 1 : 0);
+            EXPECT_TRUE(host.device().print());
+            EXPECT_TRUE(host.device().start());
+            for (int i = 0; i < 6; ++i) {
+                EXPECT_EQ(host.receive(), 1);
+            }
+            EXPECT_TRUE(host.device().stop());
+        }
+        for (const std::string& failing :
+             {std::string("Vantrel 3\nbaud 1 2\nhemisphere w\nmouse 9\n"),  // diagnostics
+              std::string("Vantrel 3\nnosuchoption 1") + port,              // an unknown option
+              std::string("Vantrel 3\ncalibration /no/such/library.so") + port,
+              std::string("Vantrel 3\nport /no/such/port\n"),              // the system's error
+              std::string("Vantrel 3\nbaud 14400") + port}) {
+            kit::DeviceHost host(failing, settings);
+            EXPECT_EQ(host.init(), -1) << failing;
+        }
+        EXPECT_EQ(capture.text(), "");
+    }
+}
+
+// Two devices, each on a thread of its own as a host runs them, write their
+// reports at the same time: every line reaches standard output whole.
+TEST(DeviceReport, TwoDevicesLoggingAtOnceWriteWholeLines)
 {
     LogSettings settings = kit::plainLogSettings("Dev");
-    settings.enabled = 0;
-    kit::FlockPartner partner(flocksim::Setup::flock(3, 1));
-    kit::DeviceHost host("Vantrel\nport " + partner.portName() + "\nmouse 2\n", settings);
+    settings.debugLevel = 4;
+    kit::FlockPartner leftLine(flocksim::Setup::flock(3, 1));
+    kit::FlockPartner rightLine(flocksim::Setup::flock(3, 1));
+    kit::DeviceHost left("Left 2\nport " + leftLine.portName() +
+                             "\nmouse 2\ntransmitterrotation 0 0 1 30\nsensoroffset 2 0.5 0 0\n",
+                         settings);
+    kit::DeviceHost right("Right 2\nport " + rightLine.portName() + "\ntransmitteroffset 1 2 3\nsensorrotation 3 0 1 0 60\n",
+                          settings);
+    {
+        kit::StdoutCapture quiet;
+        ASSERT_EQ(left.init(), 1);
+        ASSERT_EQ(right.init(), 1);
+    }
+    // The lines that each report writes when it is alone.
+    std::set<std::string> whole;
+    std::size_t perRound = 0;
+    for (kit::DeviceHost* host : {&left, &right}) {
+        kit::StdoutCapture alone;
+        host->device().print();
+        const Lines lines = alone.lines();
+        whole.insert(lines.begin(), lines.end());
+        perRound += lines.size();
+    }
+    constexpr int kRounds = 200;
     kit::StdoutCapture capture;
-    EXPECT_EQ(host.init(), 1);
-    // What stays are the layers' own items, which their reports write
-    // without a header by their rules; nothing of the device's lines.
-    EXPECT_EQ(capture.lines(), (Lines{" 2->1 3->2", " 2->1", " 2: 1->1 2->2 3->3"}));
+    std::thread leftThread([&left] {
+        for (int i = 0; i < kRounds; ++i) {
+            left.device().print();
+        }
+    });
+    std::thread rightThread([&right] {
+        for (int i = 0; i < kRounds; ++i) {
+            right.device().print();
+        }
+    });
+    leftThread.join();
+    rightThread.join();
+    const Lines lines = capture.lines();
+    EXPECT_EQ(lines.size(), perRound * kRounds);
+    std::size_t broken = 0;
+    for (const std::string& line : lines) {
+        if (whole.count(line) == 0 && ++broken <= 5) {
+            ADD_FAILURE() << "not a whole line: \"" << line << "\"";
+        }
+    }
+    EXPECT_EQ(broken, 0u);
 }
 
 }  // namespace

@@ -201,7 +201,7 @@ TEST(DeviceReceive, MouseButtonsThroughAReorderedMap)
     setup.units[1].mouse = true;
     Receiver rx(setup, "\nmouse 2\nbuttonorder 2 3 1 2");
     ASSERT_EQ(rx.initResult, 1) << rx.initOutput;
-    rx.partner.send(join({record(2, {0x100}, 0x30), record(2, {0x100}, 0x50), kPhasing}));
+    rx.partner.send(join({record(2, {0x100}, 0x30), record(2, {0x100}, 0x50), record(2, {0x100}, 0x00), kPhasing}));
     EXPECT_EQ(rx.receive(), 1);
     const ControllerData& entry = rx.controllerEntry(1);
     EXPECT_EQ(fromNetwork32(entry.storageIndex), 1u);
@@ -214,7 +214,8 @@ TEST(DeviceReceive, MouseButtonsThroughAReorderedMap)
     EXPECT_EQ(entry.buttonBits[0], 0x04);
     EXPECT_EQ(rx.host.masks().controllerMask, toNetwork32(1u));
     EXPECT_EQ(rx.host.masks().trackerMask, toNetwork32(1u));
-    // 0x50 is no button code: every button released.
+    // 0x50 is no button byte: that record is damaged and dropped; the next
+    // one releases every button.
     EXPECT_EQ(rx.receive(), 1);
     EXPECT_EQ(rx.controllerEntry(1).buttonBits[0], 0x00);
     EXPECT_EQ(rx.host.masks().controllerMask, toNetwork32(1u));

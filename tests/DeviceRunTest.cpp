@@ -271,18 +271,46 @@ TEST(DeviceRun, ConfigureReadsTheTrueRepliesOnALineLeftDirty)
     }
 }
 
-TEST(DeviceRun, NoFragmentOfTheUnitsLinesWhenTheLoggerIsOff)
+// A flock left streaming that finishes the group of its cycle before the
+// group-mode change stops it: configure waits for the line to fall quiet at
+// the line's rate, slow or fast, and reads the true reply every time.
+TEST(DeviceRun, GroupModeChangeWaitsForTheGroupUnderWay)
 {
-    LogSettings settings = kit::plainLogSettings("Dev");
-    settings.enabled = 0;
-    settings.debugLevel = 1;
-    flocksim::Setup setup = flocksim::Setup::flock(3, 1);
-    setup.units[2].running = false;
-    Rig rig(setup, "", settings);
-    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
-    std::string output;
-    rig.configure(&output);
-    EXPECT_EQ(output, "");
+    struct Line {
+        int baud;
+        std::uint8_t units;  // an ERC and receivers
+    };
+    for (const Line line : {Line{1200, 4}, Line{115200, 9}}) {
+        int failed = 0;
+        for (int run = 0; run < 10; ++run) {
+            SCOPED_TRACE(std::to_string(line.baud) + " baud, run " + std::to_string(run));
+            flocksim::Setup setup = flocksim::Setup::flock(line.units, 1);
+            setup.leftOver.streamingAtStart = true;
+            setup.finishesGroup = true;
+            setup.rate = 0;  // records back to back
+            Rig rig(setup, std::to_string(line.units - 1) + "\nbaud " + std::to_string(line.baud) + "\ncavecoord off");
+            ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+            std::this_thread::sleep_for(std::chrono::milliseconds(run * 7));  // somewhere in a group
+            std::string output;
+            if (rig.configure(&output) != 2) {
+                ++failed;
+                continue;
+            }
+            Bytes units;
+            for (std::uint8_t address = 2; address <= line.units; ++address) {
+                units.push_back(address);
+            }
+            Bytes hemisphere;
+            Bytes positionAngles;
+            for (const std::uint8_t address : units) {
+                hemisphere.insert(hemisphere.end(), {static_cast<std::uint8_t>(0xF0 + address), 0x4C, 0x0C, 0x00});
+                positionAngles.insert(positionAngles.end(), {static_cast<std::uint8_t>(0xF0 + address), 0x59});
+            }
+            expectReceived(rig.partner,
+                           join({kGroupModeOn, autoConfig(line.units), kSystemStatus, hemisphere, positionAngles, {0x51}}));
+        }
+        EXPECT_EQ(failed, 0) << line.baud << " baud: configure failed " << failed << " times of 10";
+    }
 }
 
 TEST(DeviceRun, UnitBeyondTheConfiguredBusShowsUnitIdZero)
@@ -385,6 +413,34 @@ TEST(DeviceCommands, NextTransmitterRefusesAddressesBeyondFourBits)
     EXPECT_FALSE(rig.host.device().commands().sendNextTransmitter(16, 0));
     EXPECT_EQ(capture.text(), "Dev: ERROR: CVantrel: Sending Next-Transmitter command failed.\n");
     expectReceived(rig.partner, Bytes{});
+}
+
+// The status names the ERC: the command set says where it found it and
+// leaves the device's options alone; configure stores it for the report.
+TEST(DeviceCommands, TheStatusReportsTheErcItFoundAndTheDeviceStoresIt)
+{
+    Rig rig(flocksim::Setup::flock(3, 3), "", 1);  // configured with its ERC at 1
+    ASSERT_EQ(rig.initResult, 1) << rig.initOutput;
+    CVantrel& device = rig.host.device();
+    auto transmitterLine = [&device] {
+        kit::StdoutCapture capture;
+        device.print();
+        for (const std::string& line : capture.lines()) {
+            if (line.find("TRANSMITTER") != std::string::npos) {
+                return line;
+            }
+        }
+        return std::string();
+    };
+    {
+        kit::StdoutCapture quiet;
+        EXPECT_TRUE(device.commands().checkSystemStatus());
+    }
+    EXPECT_EQ(device.commands().ercFound(), 3u);
+    EXPECT_EQ(transmitterLine(), "Dev: INFO: TRANSMITTER           : ERC on device ID:1");
+    std::string output;
+    rig.configure(&output);
+    EXPECT_EQ(transmitterLine(), "Dev: INFO: TRANSMITTER           : ERC on device ID:3") << output;
 }
 
 }  // namespace

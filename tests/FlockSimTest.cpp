@@ -457,6 +457,8 @@ void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
         const flocksim::UnitSetup& b = given.units[i];
         EXPECT_EQ(a.receiver, b.receiver) << "unit " << i + 1;
         EXPECT_EQ(a.mouse, b.mouse) << "unit " << i + 1;
+        EXPECT_EQ(a.buttonModeAtStart, b.buttonModeAtStart) << "unit " << i + 1;
+        EXPECT_EQ(a.ignoresButtonMode, b.ignoresButtonMode) << "unit " << i + 1;
         EXPECT_EQ(a.erc, b.erc) << "unit " << i + 1;
         EXPECT_EQ(a.ercTransmitters, b.ercTransmitters) << "unit " << i + 1;
         EXPECT_EQ(a.srt, b.srt) << "unit " << i + 1;
@@ -466,6 +468,7 @@ void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
     EXPECT_EQ(built.maxAddress, given.maxAddress);
     EXPECT_EQ(built.lineAddress, given.lineAddress);
     EXPECT_EQ(built.groupModeReply, given.groupModeReply);
+    EXPECT_EQ(built.finishesGroup, given.finishesGroup);
     EXPECT_EQ(built.rate, given.rate);
     EXPECT_EQ(built.faults.noiseEvery, given.faults.noiseEvery);
     EXPECT_EQ(built.faults.noiseLength, given.faults.noiseLength);
@@ -484,6 +487,8 @@ TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
     flocksim::Setup mixed = flocksim::Setup::flock(7, 4);
     mixed.units[0].srt = true;
     mixed.units[1].mouse = true;
+    mixed.units[1].buttonModeAtStart = true;
+    mixed.units[4].ignoresButtonMode = true;
     mixed.units[2].running = false;
     mixed.units[3].receiver = true;  // an ERC with a receiver
     mixed.units[3].ercTransmitters = 0xB;
@@ -494,6 +499,7 @@ TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
     mixed.maxAddress = 30;
     mixed.lineAddress = 2;
     mixed.groupModeReply = 0;
+    mixed.finishesGroup = true;
     mixed.rate = 1.0 / 3.0;
     mixed.faults = {7, 3, 11, 40, flocksim::HangUp::Close, 99, 5, 13, 33, 0};
     for (const flocksim::Setup& given : {flocksim::Setup::flock(3, 1), flocksim::Setup::flock(2, 0), mixed}) {

@@ -79,6 +79,11 @@ TEST(Mutex, MissingHandleIsAFailureNotACrash)
     const auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("Host: ERROR: CMutexH: Locking mutex: ", 0), 0u) << lines[0];
+    // With the host's logger off, not even the system's text.
+    storage.mutexObject()->log->enabled = 0;
+    kit::StdoutCapture quiet;
+    EXPECT_FALSE(storage.mutexObject()->lock());
+    EXPECT_EQ(quiet.text(), "");
 }
 
 }  // namespace

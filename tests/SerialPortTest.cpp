@@ -304,6 +304,12 @@ TEST(SystemControlBlock, SettingsNoLineCanCarryAreRefused)
     EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.fDtrControl = 3; }));
     EXPECT_FALSE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 5, b.StopBits = platform::kOne5StopBits; }));
     EXPECT_FALSE(refused([](platform::SerialControlBlock& b) { b.ByteSize = 7, b.Parity = platform::kSpaceParity; }));
+    // One character for XON and XOFF: the system refuses it while software
+    // flow control uses them (replaced only while it is off, above).
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.fOutX = 1; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.fInX = 1; }));
+    EXPECT_TRUE(refused([](platform::SerialControlBlock& b) { b.fOutX = 1, b.XonChar = b.XoffChar = 0x11; }));
+    EXPECT_FALSE(refused([](platform::SerialControlBlock& b) { b.fInX = 1, b.XonChar = 0x11, b.XoffChar = 0x13; }));
 }
 
 // Tests with a flock simulator at the far end of the line.

@@ -5,11 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <iomanip>
 #include <iostream>
 #include <new>
 
-#include "common/CDecimalOutput.h"
 #include "common/CLogH.h"
 #include "common/OptionLine.h"
 #include "tracker/CCalibH.h"
@@ -438,35 +436,37 @@ void CTraCommonH::releaseCalibration()
 
 bool CTraCommonH::printReport(bool showCave) const
 {
-    // The matrix blocks switch the stream to fixed notation for the rest of
-    // the report; the host's own format is given back at the end.
-    // Numbers are counted in decimal whatever base the host left on the
-    // stream; the offsets keep the stream's floating-point format.
-    const CDecimalOutput decimal;
+    // The offsets are written in standard output's floating-point format as
+    // the host left it (plain decimal, no sign forced), until a matrix block
+    // of this report: from then on in fixed notation with 3 decimals. The
+    // stream itself is neither used for numbers nor changed.
+    LogNumberFormat offsets{std::cout.flags() & ~(std::ios_base::showpos | std::ios_base::showbase),
+                            std::cout.precision(), 0, ' '};
+    CLogLine line(*log);
 
     if (showCave) {
-        log->info(caveCoordinates ? "CAVE COORDINATES      : Used" : "CAVE COORDINATES      : Unused");
+        line.info(caveCoordinates ? "CAVE COORDINATES      : Used" : "CAVE COORDINATES      : Unused");
     }
     if (transmitterOffsetSet) {
-        log->info("TRANSMITTER OFFSET    :", false);
-        writeOffset(transmitterOffset);
+        line.info("TRANSMITTER OFFSET    :", false);
+        writeOffset(line, transmitterOffset, offsets);
     }
     if (transmitterRotationSet) {
-        writeBlock("TRANSMITTER ROTATION  :", transmitterRotation, 0);
+        writeBlock(line, "TRANSMITTER ROTATION  :", transmitterRotation, 0, offsets);
     }
     if (transmitterOffsetSet || transmitterRotationSet) {
-        writeBlock("TRANSMITTER TRANSFORM :", transmitterTransform, 0);
+        writeBlock(line, "TRANSMITTER TRANSFORM :", transmitterTransform, 0, offsets);
     }
 
-    log->info("TRACKER ORDER         : <Real tra> -> <Output tra>");
-    log->info(kContinuation, false);
+    line.info("TRACKER ORDER         : <Real tra> -> <Output tra>");
+    line.info(kContinuation, false);
     for (std::uint32_t n = 1; n <= trackerCount; ++n) {
         const TrackerMap& map = trackerMaps[n - 1];
         if (map.outputId != 0) {
-            std::cout << ' ' << n << "->" << map.outputId + outputOffset;
+            line << ' ' << n << "->" << map.outputId + outputOffset;
         }
     }
-    std::cout << std::endl;
+    line.end();
 
     for (std::uint32_t n = 1; n <= trackerCount; ++n) {
         const TrackerMap& map = trackerMaps[n - 1];
@@ -474,49 +474,57 @@ bool CTraCommonH::printReport(bool showCave) const
             continue;
         }
         if (map.sensorOffsetSet) {
-            log->info("SENSOR OFFSET         :", false);
-            std::cout << ' ' << n;
-            writeOffset(map.sensorOffset);
+            line.info("SENSOR OFFSET         :", false) << ' ' << n;
+            writeOffset(line, map.sensorOffset, offsets);
         }
         if (map.sensorRotationSet) {
-            writeBlock("SENSOR ROTATION       :", map.sensorRotation, n);
+            writeBlock(line, "SENSOR ROTATION       :", map.sensorRotation, n, offsets);
         }
         if (map.sensorOffsetSet || map.sensorRotationSet) {
-            writeBlock("SENSOR TRANSFORM      :", map.sensorTransform, n);
+            writeBlock(line, "SENSOR TRANSFORM      :", map.sensorTransform, n, offsets);
         }
     }
 
     if (calibLibrary != nullptr) {
-        log->info("CALIBRATION LIBRARY   :", false);
-        std::cout << " name:" << calibLibraryName << std::endl;
+        line.info("CALIBRATION LIBRARY   :", false) << " name:" << calibLibraryName;
+        line.end();
         for (std::uint32_t k = 0; k < calibArgCount; ++k) {
-            log->info(kContinuation, false);
-            std::cout << " arg[" << k << "]:" << calibArguments[k] << std::endl;
+            line.info(kContinuation, false) << " arg[" << k << "]:" << calibArguments[k];
+            line.end();
         }
     }
     return true;
 }
 
-void CTraCommonH::writeOffset(const Matrix4& offset) const
+void CTraCommonH::writeOffset(CLogLine& line, const Matrix4& offset, const LogNumberFormat& format) const
 {
-    std::cout << " X:" << offset.at(0, 3) << " Y:" << offset.at(1, 3) << " Z:" << offset.at(2, 3) << std::endl;
+    line << " X:";
+    line.number(offset.at(0, 3), format) << " Y:";
+    line.number(offset.at(1, 3), format) << " Z:";
+    line.number(offset.at(2, 3), format);
+    line.end();
 }
 
 // Rows 0-2, columns 0-2 of the matrix, each entry right-aligned in 6
-// characters with 3 decimals, then an empty line. realId 0: no tracker
-// number after the labels.
-void CTraCommonH::writeBlock(const char* label, const Matrix4& matrix, std::uint32_t realId) const
+// characters with 3 decimals (within the host's adjustment), then an empty
+// line. realId 0: no tracker number after the labels. The offsets that
+// follow are in the entries' notation and precision.
+void CTraCommonH::writeBlock(CLogLine& line, const char* label, const Matrix4& matrix, std::uint32_t realId,
+                             LogNumberFormat& offsets) const
 {
+    offsets.flags = (offsets.flags & ~std::ios_base::floatfield) | std::ios_base::fixed;
+    offsets.precision = 3;
+    const LogNumberFormat entries{offsets.flags, 3, 6, ' '};
     for (unsigned r = 0; r < 3; ++r) {
-        log->info(r == 0 ? label : kContinuation, false);
+        line.info(r == 0 ? label : kContinuation, false);
         if (realId != 0) {
-            std::cout << ' ' << realId;
+            line << ' ' << realId;
         }
         for (unsigned c = 0; c < 3; ++c) {
-            std::cout << " [" << r << "][" << c << "]:" << std::setw(6) << std::setfill(' ') << std::setprecision(3)
-                      << std::fixed << matrix.at(r, c);
+            line << " [" << r << "][" << c << "]:";
+            line.number(matrix.at(r, c), entries);
         }
-        std::cout << std::endl;
+        line.end();
     }
-    std::cout << std::endl;
+    line.bare("");
 }

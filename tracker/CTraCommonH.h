@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/CLogLine.h"
 #include "tracker/Matrix4.h"
 #include "tracker/TrackerMap.h"
 #include "vantrel/ConfigBlock.h"
@@ -85,8 +86,11 @@ private:
     void complain(const OptionLine& line, const char* phrase, const char* name) const;
     void releaseCalibration();
 
-    void writeOffset(const Matrix4& offset) const;
-    void writeBlock(const char* label, const Matrix4& matrix, std::uint32_t realId) const;
+    // The report's lines, each composed whole (CLogLine); numbers take the
+    // format that the report has come to (see printReport).
+    void writeOffset(CLogLine& line, const Matrix4& offset, const LogNumberFormat& format) const;
+    void writeBlock(CLogLine& line, const char* label, const Matrix4& matrix, std::uint32_t realId,
+                    LogNumberFormat& offsets) const;
 
     bool ownsLog = true;
     std::uint32_t trackerCount = 0;
