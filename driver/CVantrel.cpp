@@ -173,13 +173,12 @@ bool CVantrel::setUpTrackerLayer()
     if (!trackerLayer->parseOptions(configBlock)) {
         return false;
     }
-    storage->lock();
+    const CStorageLock locked(*storage);
     const std::uint32_t offset = storage->trackerDataCount();
     const bool reserved = storage->setTrackerDataCount(rangeEnd(offset, trackerLayer->maxOutputTrackers));
     if (reserved) {
         trackerLayer->outputOffset = offset;
     }
-    storage->unlock();
     return reserved;
 }
 
@@ -204,13 +203,12 @@ bool CVantrel::setUpControllerLayer()
     if (!controllerLayer->parseOptions(configBlock)) {
         return false;
     }
-    storage->lock();
+    const CStorageLock locked(*storage);
     const std::uint32_t offset = storage->controllerDataCount();
     const bool reserved = storage->setControllerDataCount(rangeEnd(offset, controllerLayer->maxOutputControllers));
     if (reserved) {
         controllerLayer->outputOffset = offset;
     }
-    storage->unlock();
     return reserved;
 }
 
