@@ -14,13 +14,41 @@ bool CRecordAssembler::add(std::uint8_t byte)
         return true;
     }
     // A record of another length, or one from address 0, is no record.
+    if (recordFill != 0) {
+        countBroken();
+    }
     start(byte);
     return false;
 }
 
 void CRecordAssembler::next()
 {
+    brokenInARow = 0;
+    previousWhole = true;
     start(closingByte);
+}
+
+void CRecordAssembler::dropBroken()
+{
+    countBroken();
+    start(closingByte);
+}
+
+bool CRecordAssembler::trusted()
+{
+    if (distrust && !previousWhole) {
+        return false;
+    }
+    distrust = false;
+    return true;
+}
+
+void CRecordAssembler::countBroken()
+{
+    previousWhole = false;
+    if (brokenInARow < kGarbageRun && ++brokenInARow == kGarbageRun) {
+        distrust = true;
+    }
 }
 
 void CRecordAssembler::start(std::uint8_t phasingByte)

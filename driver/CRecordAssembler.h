@@ -13,8 +13,23 @@ public:
     // record, dropping what was assembled; other bytes are added while there
     // is room.
     bool add(std::uint8_t byte);
-    // The phasing byte that closed the record opens the next one.
+    // The record closed was whole (published, or left out for its unit's
+    // settings): the phasing byte that closed it opens the next one.
     void next();
+    // The record closed was damaged (a bus address beyond the flock, or not
+    // its unit's length): dropped, and counted as broken; its closing
+    // phasing byte opens the next one all the same.
+    void dropBroken();
+    // Whether the whole record just closed may be published. A lost or stray
+    // byte breaks one record, two at most, and a short stretch of noise a
+    // few; a run of kGarbageRun broken records in a row means the line
+    // carried garbage. Its last phasing byte may open a record that ends
+    // with the true end of one that the garbage cut, and nothing on the line
+    // tells that from a whole record. After such a run a record is trusted
+    // again only when the record before it was whole too: the first whole
+    // one after garbage is dropped.
+    bool trusted();
+    static constexpr std::uint32_t kGarbageRun = 10;
 
     const std::uint8_t* record() const { return recordBuffer; }
     std::uint32_t length() const { return recordFill; }
@@ -22,6 +37,7 @@ public:
 
 private:
     void start(std::uint8_t phasingByte);
+    void countBroken();
     void append(std::uint8_t byte);
 
     // The fill count stands before the buffer, so that no write past the
@@ -32,4 +48,10 @@ private:
     // Byte 0 holds the first byte with its phasing bit cleared.
     std::uint8_t recordBuffer[16] = {};
     std::uint8_t closingByte = 0;
+    // Broken records since the last whole one: fragments of no record's
+    // length and records from address 0, counted here, and the records that
+    // the device drops with dropBroken.
+    std::uint32_t brokenInARow = 0;
+    bool previousWhole = false;  // the record before the one just closed was whole
+    bool distrust = false;       // a run of garbage came, and no two whole records after it
 };

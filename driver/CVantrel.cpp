@@ -364,12 +364,24 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
         }
         address = assembler.address();
         if (!decoder.recordIsValid(address)) {
-            assembler.next();
+            // No unit sends from beyond the flock's bus: that record is
+            // damaged. One of a unit without an output number is whole.
+            if (address > options.busDeviceCount) {
+                assembler.dropBroken();
+            } else {
+                assembler.next();
+            }
             return 1;
         }
         // A record that has not its unit's length is damaged: dropped like
         // one of impossible length.
         if (!recordLengths.accept(address, assembler.record(), assembler.length())) {
+            assembler.dropBroken();
+            continue;
+        }
+        // The first whole-looking record after a run of garbage may be
+        // garbage itself (CRecordAssembler::trusted): dropped.
+        if (!assembler.trusted()) {
             assembler.next();
             continue;
         }

@@ -249,7 +249,7 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
         const char* name;
         flocksim::Faults faults;
         std::uint32_t every;
-        bool wrongPossible;  // the fault can leave a record that passes for a whole one
+        std::size_t after;  // records past the touched ones that a fault may cost
     };
     auto faults = [](auto change) {
         flocksim::Faults result;
@@ -258,16 +258,16 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
         return result;
     };
     const std::vector<Case> kinds{
-        {"noise 1 byte / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; }), 5, false},
-        {"noise 8 bytes / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; f.noiseLength = 8; }), 5, false},
-        {"drop 1 byte / 5", faults([](flocksim::Faults& f) { f.dropEvery = 5; }), 5, false},
-        {"cut short / 5", faults([](flocksim::Faults& f) { f.cutEvery = 5; }), 5, false},
+        {"noise 1 byte / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; }), 5, 0},
+        {"noise 8 bytes / 5", faults([](flocksim::Faults& f) { f.noiseEvery = 5; f.noiseLength = 8; }), 5, 0},
+        {"drop 1 byte / 5", faults([](flocksim::Faults& f) { f.dropEvery = 5; }), 5, 0},
+        {"cut short / 5", faults([](flocksim::Faults& f) { f.cutEvery = 5; }), 5, 0},
         {"burst 40 bytes / 25",
          faults([](flocksim::Faults& f) {
              f.burstEvery = 25;
              f.burstLength = 40;
          }),
-         25, true},
+         25, 1},
     };
     const std::uint64_t records = recordsPerCase();
     // Each fault on three receivers without mice, then with a mouse on two
@@ -275,7 +275,13 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
     // byte or took in a noise byte has not its unit's length (or, for 14
     // bytes, no button byte before the address) and is dropped. The last
     // phasing byte of a burst followed by the true end of a record of the
-    // right length cannot be told from a whole record.
+    // right length would pass for a whole record: the first record after a
+    // run of broken ones is dropped, so a burst may cost the one after it.
+    // What is left is a record whose true beginning the garbage ends with
+    // bytes that happen to look like its end (its last word bytes, an
+    // address of the flock, then a phasing byte): about one burst in 1300,
+    // which only holding every record back until the next one is whole
+    // could catch.
     for (const std::vector<std::uint32_t>& mice : {std::vector<std::uint32_t>{}, std::vector<std::uint32_t>{2, 4}}) {
         for (const Case& each : kinds) {
             const std::string name = std::string(each.name) + (mice.empty() ? "" : ", mice");
@@ -285,12 +291,10 @@ TEST(LineFaults, EveryWholeRecordAfterAFaultIsDelivered)
             ASSERT_EQ(outcome.problem, "");
             EXPECT_EQ(outcome.sent, records - 1);
             EXPECT_EQ(outcome.faults, records / each.every);
-            EXPECT_EQ(outcome.lostUntouched, 0u);
+            EXPECT_LE(outcome.lostUntouched, each.after * outcome.faults);
             EXPECT_EQ(outcome.duplicates, 0u);
             EXPECT_EQ(outcome.delivered + outcome.lost, outcome.sent);
-            if (!each.wrongPossible) {
-                EXPECT_EQ(outcome.wrong, 0u);
-            }
+            EXPECT_LE(outcome.wrong, each.after == 0 ? 0u : 1 + outcome.faults / 500);
         }
     }
 }
