@@ -4,10 +4,12 @@
 // slow the host. Most tests run the host program as a user runs it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "kit/HostProgram.h"
 #include "kit/ModuleLibrary.h"
@@ -35,6 +37,43 @@ struct TempFolder {
     }
     std::string path;
 };
+
+// (1) Where the program's folder cannot take a file, the demo used to write
+// its configuration into the temporary folder and to name the module
+// relatively to it, so that a libvantrel.so that another user put there ran.
+// The stand-ins: a copy of the program beside the module in a folder where
+// the demo's old file name is taken by a folder, and a world-writable
+// temporary folder (TMPDIR and its kin) holding a planted libvantrel.so.
+TEST(HostGuard, TheDemoLoadsNoLibraryFromTheTemporaryFolder)
+{
+    TempFolder program, temporary, marks;
+    ASSERT_FALSE(program.path.empty() || temporary.path.empty() || marks.path.empty());
+    fs::copy_file(VANTREL_HOST_PATH, program.path + "/vantrel-host");
+    fs::copy_file(kit::modulePath(), program.path + "/libvantrel.so");
+    fs::create_directory(program.path + "/vantrel-demo.cfg");
+    fs::copy_file(VANTREL_PLANTED_PATH, temporary.path + "/libvantrel.so");
+    fs::permissions(temporary.path, fs::perms::all | fs::perms::sticky_bit);
+    const std::string marker = marks.path + "/planted-ran";
+
+    const Finished run = runScript("TMPDIR='" + temporary.path + "' TMP='" + temporary.path + "' TEMP='" +
+                                   temporary.path + "' VANTREL_PLANTED_MARKER='" + marker + "' '" + program.path +
+                                   "/vantrel-host' demo --duration 2 --format jsonl >OUT 2>ERR");
+    EXPECT_FALSE(fs::exists(marker)) << "the planted library ran\n" << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_GT(linesOf(run.out).size(), 100u) << run.err;
+    // Nothing was written for others to touch, here or there.
+    std::vector<std::string> left;
+    for (const std::string& folder : {program.path, temporary.path}) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            left.push_back(entry.path().string());
+        }
+    }
+    std::vector<std::string> placed{program.path + "/libvantrel.so", program.path + "/vantrel-demo.cfg",
+                                    program.path + "/vantrel-host", temporary.path + "/libvantrel.so"};
+    std::sort(left.begin(), left.end());
+    std::sort(placed.begin(), placed.end());
+    EXPECT_EQ(left, placed);
+}
 
 // (2) A LIBRARY without a folder used to reach the loader as it was, which
 // searched LD_LIBRARY_PATH; it is the configuration file's folder's alone.
