@@ -38,6 +38,9 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& fo
     command.add_flag("--quiet", options.quiet, "the module writes no log lines");
     command.add_option("--shm", options.outputs.shm,
                        "keep the storages in shared memory of this NAME (vantrel-host watch NAME reads them)");
+    command.add_option("--shm-mode", options.outputs.shmMode,
+                       "the permissions of the shared memory, octal (default 0600: the user's own; 0640: a group "
+                       "may watch too)");
     command.add_option("--osc", options.outputs.osc,
                        "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
     command.add_option("--osc-ttl", options.outputs.oscHops, "hops that multicast OSC datagrams may take")

@@ -172,53 +172,6 @@ TEST(HostProgram, WatchWritesTheSamplesOfTheSharedStoragesAsRunDoes)
     EXPECT_FALSE(std::ifstream("/dev/shm/" + name).good());
 }
 
-TEST(HostProgram, AReaderThatDiesHoldingTheMutexDoesNotStopTheHost)
-{
-    SimulatedFlock flock;
-    ASSERT_TRUE(flock.started);
-    // Another program, with nothing of ours but the documented layout: waits
-    // until the host publishes, takes the block's mutex and kills itself.
-    kit::TempFile config(flock.config()), reader(R"(import ctypes, mmap, os, signal, struct, sys, time
-name = sys.argv[1]
-for attempt in range(300):
-    try:
-        block = mmap.mmap(os.open('/dev/shm/' + name, os.O_RDWR), 0)
-        if block[0:8] == b'vantrel\0' and struct.unpack_from('=I', block, 1680)[0] > 0:
-            break
-    except (OSError, ValueError):
-        pass
-    time.sleep(0.05)
-mutex = ctypes.addressof(ctypes.c_char.from_buffer(block, struct.unpack_from('=I', block, 20)[0]))
-locked = ctypes.CDLL(None).pthread_mutex_lock(ctypes.c_void_p(mutex))
-print(locked, '%.6f' % time.time(), flush=True)
-os.kill(os.getpid(), signal.SIGKILL)
-)"), died("");
-    const std::string name = blockName(died.path());
-    // A host that waits for the dead reader for ever is ended after 30 s.
-    const Finished run = runScript("timeout -k 5 30 HOST run '" + config.path() + "' --format jsonl --duration 4 --shm " + name +
-                                   " >OUT 2>ERR & pid=\\$!; python3 '" + reader.path() + "' " + name + " >'" +
-                                   died.path() + "'; wait \\$pid");
-    ASSERT_EQ(run.status, 0) << run.err;
-    // The reader held the mutex (pthread_mutex_lock gave 0) when it died.
-    std::istringstream death(contentOf(died.path()));
-    int locked = -1;
-    double deathTime = 0.0;
-    death >> locked >> deathTime;
-    ASSERT_EQ(locked, 0) << contentOf(died.path());
-    // Its death was found and reported once.
-    int reports = 0;
-    for (const std::string& line : linesOf(run.err)) {
-        reports += line.find("Owner died") != std::string::npos || line.find("died holding") != std::string::npos;
-    }
-    EXPECT_EQ(reports, 1) << run.err;
-    // The host went on publishing for the rest of its run.
-    int after = 0;
-    for (const std::string& line : linesOf(run.out)) {
-        after += nlohmann::json::parse(line)["time"].get<double>() > deathTime + 0.5;
-    }
-    EXPECT_GT(after, 100) << "samples after the reader's death at " << std::fixed << deathTime;
-}
-
 // oscdump's line for a message: time tag (seconds.fraction since 1900, in
 // hexadecimal), address, type tags, arguments.
 struct DumpedMessage {
