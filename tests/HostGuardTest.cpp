@@ -570,4 +570,38 @@ TEST(HostGuard, SharedStoragesNamesAreCheckedFirst)
     }
 }
 
+// (8) OSC destinations that cannot work are refused with the reason;
+// a broadcast address gets the socket's permission to broadcast.
+TEST(HostGuard, OscDestinationsThatCannotWorkAreRefused)
+{
+    kit::TempFile config("device flock /nonexistent/libvantrel.so 2\n");
+    const std::pair<std::string, std::string> targets[] = {
+        {"127.0.0.1:0", "port 0 is no destination"},
+        {"[fe80::1]:7770", "a link-local IPv6 address needs its interface, as in fe80::1%eth0"},
+        {"[ff02::1]:7770", "a multicast IPv6 address of this scope needs its interface, as in ff02::1%eth0"},
+    };
+    for (const auto& [target, reason] : targets) {
+        const Finished run = runScript("HOST run '" + config.path() + "' --osc '" + target + "' >OUT 2>ERR");
+        EXPECT_EQ(run.status, 2) << target;
+        EXPECT_EQ(run.err, "vantrel-host: cannot send to " + target + ": " + reason + "\n");
+    }
+    // With the interface given, the address passes this check (what the
+    // system says of it is another matter).
+    const Finished run = runScript("HOST run '" + config.path() + "' --osc '[ff02::1%lo]:7770' >OUT 2>ERR");
+    EXPECT_EQ(run.err.find("needs its interface"), std::string::npos) << run.err;
+}
+
+TEST(HostGuard, OscReachesABroadcastAddress)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config()), dump("");
+    const std::string port = std::to_string(20000 + std::hash<std::string>()(dump.path()) % 20000);
+    const Finished run = runScript("oscdump -L " + port + " >'" + dump.path() + "' 2>/dev/null & dump=\\$!; sleep 0.3; "
+                                   "HOST run '" + config.path() + "' --format jsonl --duration 2 --osc 127.255.255.255:" +
+                                   port + " >OUT 2>ERR; status=\\$?; sleep 0.5; kill \\$dump; exit \\$status");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_GT(linesOf(contentOf(dump.path())).size(), 100u) << run.err;
+}
+
 }  // namespace
