@@ -21,15 +21,6 @@ std::string systemText(std::uint32_t code)
     return text;
 }
 
-template <typename Entry>
-void writeEntry(unsigned char* at, std::uint32_t& writes, const decltype(Entry::record)& record)
-{
-    Entry entry{};
-    entry.sequence = entry.sequenceEnd = ++writes;
-    entry.record = record;
-    host::shared::writeFramed(at, &entry, sizeof entry, offsetof(Entry, sequence), offsetof(Entry, sequenceEnd));
-}
-
 }  // namespace
 
 SharedStorages::~SharedStorages()
@@ -179,6 +170,30 @@ void SharedStorages::appendSlot(SharedJournalSlot& slot)
                               offsetof(SharedJournalSlot, sequenceEnd));
 }
 
+// The record into its list entry (its writes counted in `writes`, one per
+// entry) and into the next journal slot; a record of an entry outside the
+// lists is left out.
+template <typename Entry>
+void SharedStorages::publishEntry(SharedRecordKind kind, std::uint32_t listOffset, std::uint32_t* writes,
+                                  std::uint32_t device, const decltype(Entry::record)& record)
+{
+    const std::uint32_t index = host::fromNetworkOrder(record.storageIndex);
+    if (index < 1 || index > kSharedListCapacity) {
+        return;
+    }
+    Entry entry{};
+    entry.sequence = entry.sequenceEnd = ++writes[index - 1];
+    entry.record = record;
+    host::shared::writeFramed(block_ + listOffset + (index - 1) * sizeof entry, &entry, sizeof entry,
+                              offsetof(Entry, sequence), offsetof(Entry, sequenceEnd));
+    SharedJournalSlot slot{};
+    slot.kind = kind;
+    slot.entry = static_cast<std::uint16_t>(index);
+    slot.device = device;
+    std::memcpy(&slot.record, &record, sizeof record);
+    appendSlot(slot);
+}
+
 void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller)
 {
     if (header_ == nullptr || (tracker == nullptr && controller == nullptr)) {
@@ -186,31 +201,12 @@ void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, co
     }
     std::lock_guard<std::mutex> lock(writing_);
     if (tracker != nullptr) {
-        const std::uint32_t entry = host::fromNetworkOrder(tracker->storageIndex);
-        if (entry >= 1 && entry <= kSharedListCapacity) {
-            writeEntry<SharedTrackerEntry>(block_ + kSharedTrackerListOffset + (entry - 1) * sizeof(SharedTrackerEntry),
-                                           trackerWrites_[entry - 1], *tracker);
-            SharedJournalSlot slot{};
-            slot.kind = kSharedTrackerRecord;
-            slot.entry = static_cast<std::uint16_t>(entry);
-            slot.device = device;
-            slot.record.tracker = *tracker;
-            appendSlot(slot);
-        }
+        publishEntry<SharedTrackerEntry>(kSharedTrackerRecord, kSharedTrackerListOffset, trackerWrites_, device,
+                                         *tracker);
     }
     if (controller != nullptr) {
-        const std::uint32_t entry = host::fromNetworkOrder(controller->storageIndex);
-        if (entry >= 1 && entry <= kSharedListCapacity) {
-            writeEntry<SharedControllerEntry>(
-                block_ + kSharedControllerListOffset + (entry - 1) * sizeof(SharedControllerEntry),
-                controllerWrites_[entry - 1], *controller);
-            SharedJournalSlot slot{};
-            slot.kind = kSharedControllerRecord;
-            slot.entry = static_cast<std::uint16_t>(entry);
-            slot.device = device;
-            slot.record.controller = *controller;
-            appendSlot(slot);
-        }
+        publishEntry<SharedControllerEntry>(kSharedControllerRecord, kSharedControllerListOffset, controllerWrites_,
+                                            device, *controller);
     }
     host::shared::storeRelease(&header_->journalWritten, written_);
 }

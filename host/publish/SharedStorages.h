@@ -62,6 +62,9 @@ private:
     // Why a block of the name that is there already cannot be replaced;
     // empty when it can.
     std::string leftOverProblem(const std::string& name);
+    template <typename Entry>
+    void publishEntry(SharedRecordKind kind, std::uint32_t listOffset, std::uint32_t* writes, std::uint32_t device,
+                      const decltype(Entry::record)& record);
     void appendSlot(SharedJournalSlot& slot);
 
     platform::SharedMemory memory_;
