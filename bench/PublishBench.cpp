@@ -14,7 +14,6 @@
 
 #include "host/publish/OscPublisher.h"
 #include "host/publish/SharedStorages.h"
-#include "common/CLogH.h"
 #include "common/DataRecords.h"
 
 namespace {
@@ -84,9 +83,8 @@ void oscPublish(benchmark::State& state, bool withController, int gapMicrosecond
 void journalAppend(benchmark::State& state)
 {
     SharedStorages shared;
-    CLogH log;
     std::string error;
-    if (!shared.create("vantrel-bench", &log, error)) {
+    if (!shared.create("vantrel-bench", SharedStorages::kDefaultMode, error)) {
         state.SkipWithError(error.c_str());
         return;
     }

@@ -5,9 +5,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "vantrel/SharedStorages.h"
+
 namespace host {
 
 namespace {
+
+// What the host reads as a configuration file at most: a longer file or line
+// is something else (or endless, such as /dev/zero).
+constexpr std::size_t kMaxFileSize = 1024 * 1024;
+constexpr std::size_t kMaxLineSize = 64 * 1024;
+// Device names as the shared storages' device table keeps them.
+constexpr std::size_t kMaxDeviceName = kSharedDeviceNameSize - 1;
 
 bool isBlank(char c)
 {
@@ -67,21 +76,37 @@ bool ConfigFile::read(const std::string& path)
         errors_.assign(1, path + ": cannot read the file");
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parse(text.str(), path);
+    std::string text(kMaxFileSize + 1, '\0');
+    file.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    if (text.size() > kMaxFileSize) {
+        fileName_ = path;
+        errors_.assign(1, path + ": more than 1 MiB: not a configuration file");
+        return false;
+    }
+    return parse(text, path);
 }
 
 bool ConfigFile::parse(const std::string& text, const std::string& fileName)
 {
     fileName_ = fileName;
-    folder_ = std::filesystem::path(fileName).parent_path().string();
+    // Relative libraries are the folder's: the loader gets full paths only,
+    // and searches nowhere.
+    std::error_code failure;
+    folder_ = std::filesystem::absolute(std::filesystem::path(fileName), failure).parent_path().string();
+    if (failure) {
+        folder_.clear();
+    }
     devices_.clear();
     errors_.clear();
     std::istringstream input(text);
     std::string row;
     std::uint32_t number = 0;
     while (std::getline(input, row)) {
+        if (row.size() > kMaxLineSize) {
+            errors_.push_back(where(++number, "a line of more than " + std::to_string(kMaxLineSize) + " bytes"));
+            continue;
+        }
         parseLine(++number, row);
     }
     if (devices_.empty() && errors_.empty()) {
@@ -117,8 +142,19 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
         DeviceConfig device;
         device.name = words[1];
         device.library = words[2];
+        if (device.name.size() > kMaxDeviceName) {
+            errors_.push_back(where(number, "a device name of " + std::to_string(device.name.size()) +
+                                                " bytes; at most " + std::to_string(kMaxDeviceName)));
+        }
         const std::filesystem::path library(words[2]);
-        device.libraryPath = library.is_absolute() || folder_.empty() ? words[2] : (std::filesystem::path(folder_) / library).string();
+        if (library.is_absolute()) {
+            device.libraryPath = words[2];
+        } else if (!folder_.empty()) {
+            device.libraryPath = (std::filesystem::path(folder_) / library).string();
+        } else {
+            errors_.push_back(where(number, "the library \"" + words[2] +
+                                                "\" is relative, and the file's folder cannot be told"));
+        }
         device.line = number;
         device.options = std::make_unique<OptionBlock>();
         const std::vector<std::string> args(words.begin() + 3, words.end());

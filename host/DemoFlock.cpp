@@ -1,5 +1,9 @@
 #include "DemoFlock.h"
 
+#include <filesystem>
+
+#include "platform/HostPlatform.h"
+
 #if defined(VANTREL_HOST_FLOCKSIM)
 #include "FlockSimulator.h"
 #include "Motion.h"
@@ -54,6 +58,33 @@ std::string DemoFlock::portName() const
     }
 #endif
     return {};
+}
+
+bool DemoFlock::findModule(std::string& path, std::string& error)
+{
+    const std::filesystem::path folder(platform::programFolder());
+    if (!folder.is_absolute()) {
+        error = "the demo cannot tell the program's folder, where its module is";
+        return false;
+    }
+    // VANTREL_MODULE_FROM_PROGRAM (set by the install rules): the path from
+    // the programs' folder to the libraries' folder.
+    const std::filesystem::path places[] = {
+        folder / VANTREL_MODULE_FILE,
+#if defined(VANTREL_MODULE_FROM_PROGRAM)
+        (folder / VANTREL_MODULE_FROM_PROGRAM / VANTREL_MODULE_FILE).lexically_normal(),
+#endif
+    };
+    std::string tried;
+    for (const std::filesystem::path& place : places) {
+        if (std::filesystem::is_regular_file(place)) {
+            path = place.string();
+            return true;
+        }
+        tried += (tried.empty() ? "" : " nor ") + place.string();
+    }
+    error = "the demo's module is not where it belongs: not " + tried;
+    return false;
 }
 
 std::string DemoFlock::configText(const std::string& port, const std::string& library)

@@ -23,8 +23,12 @@ public:
     // The port that the device opens.
     std::string portName() const;
 
+    // The module's full path: beside the program (the build), or where an
+    // installed tree keeps it, relative to the program's folder. False with
+    // the reason when neither holds it.
+    static bool findModule(std::string& path, std::string& error);
     // The configuration of the demo device for a flock at port, with the
-    // device library's file name (found next to the configuration file).
+    // module's full path.
     static std::string configText(const std::string& port, const std::string& library);
     // The options of the simulator program that make the same flock.
     static const char* simulatorOptions();

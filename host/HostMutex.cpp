@@ -14,13 +14,9 @@ HostMutex::HostMutex() : handle_(platform::createHostMutex())
     }
 }
 
-HostMutex::HostMutex(void* borrowedHandle) : handle_(borrowedHandle), owned_(false) {}
-
 HostMutex::~HostMutex()
 {
-    if (owned_) {
-        platform::destroyHostMutex(handle_);
-    }
+    platform::destroyHostMutex(handle_);
 }
 
 void HostMutex::lock()

@@ -8,9 +8,6 @@ class HostMutex {
 public:
     // Throws std::runtime_error when the system gives no mutex.
     HostMutex();
-    // A mutex that lives elsewhere (the shared storages' one): used, never
-    // destroyed.
-    explicit HostMutex(void* borrowedHandle);
     ~HostMutex();
     HostMutex(const HostMutex&) = delete;
     HostMutex& operator=(const HostMutex&) = delete;
@@ -23,7 +20,6 @@ public:
 
 private:
     void* handle_;
-    bool owned_ = true;
 };
 
 }  // namespace host

@@ -36,7 +36,6 @@ int HostRun::run()
     LogSettings log = defaultLogSettings("vantrel-host");
     log.debugLevel = options_.debugLevel;
     log.enabled = options_.quiet ? 0 : 1;
-    options_.outputs.logger = loggerOf(log);
 
     // Outputs first: a file that cannot be written ends the run before any
     // device is touched.
@@ -46,16 +45,10 @@ int HostRun::run()
         say(error);
         return kExitUsage;
     }
-    // The storages are the host's own, or a publisher's (the shared block).
-    const KeptStorages kept = publishers.keptStorages();
-    const std::unique_ptr<HostStorage> trackerStorage =
-        kept.trackers != nullptr ? std::make_unique<HostStorage>(*kept.trackers, log)
-                                 : std::make_unique<HostStorage>(HostStorage::Kind::Tracker, log);
-    const std::unique_ptr<HostStorage> controllerStorage =
-        kept.controllers != nullptr ? std::make_unique<HostStorage>(*kept.controllers, log)
-                                    : std::make_unique<HostStorage>(HostStorage::Kind::Controller, log);
-    HostStorage& trackers = *trackerStorage;
-    HostStorage& controllers = *controllerStorage;
+    // The host's own storages; the publishers get what the devices publish
+    // in them.
+    HostStorage trackers(HostStorage::Kind::Tracker, log);
+    HostStorage controllers(HostStorage::Kind::Controller, log);
 
     std::vector<std::unique_ptr<DeviceRunner>> devices;
     bool loaded = true;

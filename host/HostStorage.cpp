@@ -20,18 +20,6 @@ HostStorage::HostStorage(Kind kind, const LogSettings& log) : log_(log)
     }
 }
 
-HostStorage::HostStorage(const CDataStorage& shared, const LogSettings& log)
-    : mutex_(shared.mutex->mutexHandle), log_(log)
-{
-    mutexObject_.mutexHandle = mutex_.handle();
-    mutexObject_.log = loggerOf(log_);
-    storage_.log = loggerOf(log_);
-    storage_.mutex = &mutexObject_;
-    storage_.countPtr = shared.countPtr;
-    storage_.trackerList = shared.trackerList;
-    storage_.controllerList = shared.controllerList;
-}
-
 CLogH* loggerOf(LogSettings& settings)
 {
     return reinterpret_cast<CLogH*>(&settings);

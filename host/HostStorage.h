@@ -19,10 +19,6 @@ public:
     // log: the settings of the logger that reports the storage's and the
     // mutex's failures.
     HostStorage(Kind kind, const LogSettings& log);
-    // A storage whose list, count and mutex live elsewhere (the shared
-    // storages block): this object points into `shared`'s list and count and
-    // uses its mutex.
-    HostStorage(const CDataStorage& shared, const LogSettings& log);
     HostStorage(const HostStorage&) = delete;
     HostStorage& operator=(const HostStorage&) = delete;
 

@@ -4,7 +4,14 @@
 
 namespace host {
 
-ModuleLibrary::ModuleLibrary(const std::string& path) : handle_(platform::loadLibrary(path.c_str())) {}
+ModuleLibrary::ModuleLibrary(const std::string& path) : handle_(platform::loadLibrary(path.c_str()))
+{
+    if (handle_ == nullptr) {
+        char reason[512];
+        platform::libraryErrorText(reason, sizeof reason);
+        failure_ = reason;
+    }
+}
 
 ModuleLibrary::~ModuleLibrary()
 {

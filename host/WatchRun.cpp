@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "RunLoop.h"
 #include "Say.h"
+#include "platform/Platform.h"
+#include "platform/SharedMemory.h"
 #include "publish/Publishers.h"
 #include "publish/SampleRecords.h"
-#include "publish/SharedStoragesReader.h"
 
 namespace host {
 
@@ -18,7 +18,12 @@ namespace {
 
 // How often the journal is read.
 constexpr std::chrono::milliseconds kPollPeriod(5);
+// How long a block that is not there yet is waited for.
+constexpr std::chrono::milliseconds kAttachPeriod(20);
+constexpr int kAttachAttempts = 100;
 
+// The reader has checked the table: every device's entries are within the
+// lists.
 std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
 {
     std::vector<DeviceInfo> devices;
@@ -35,7 +40,8 @@ std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
     return devices;
 }
 
-// One journal entry to the publishers, as the run that wrote it published it.
+// One journal entry (checked by the reader) to the publishers, as the run
+// that wrote it published it.
 void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
 {
     HostSample sample;
@@ -46,64 +52,96 @@ void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
     if (slot.kind == kSharedTrackerRecord) {
         trackerSample(slot.record.tracker, slot.device, slot.entry, sample);
         record.tracker = &slot.record.tracker;
-    } else if (slot.kind == kSharedControllerRecord) {
+    } else {
         controllerSample(slot.record.controller, slot.device, slot.entry, sample);
         record.controller = &slot.record.controller;
-    } else {
-        return;
     }
     publishers.publish(record);
 }
 
 }  // namespace
 
+WatchRun::WatchRun(const std::string& name, Publisher& publishers)
+    : name_(name), publishers_(publishers), slots_(new SharedJournalSlot[kSharedJournalCapacity])
+{
+}
+
+WatchRun::Attach WatchRun::attach()
+{
+    opened_ = reader_.open(name_, message_);
+    switch (opened_) {
+    case SharedStoragesReader::Opened::Ready:
+        return Attach::Done;
+    case SharedStoragesReader::Opened::Missing:
+    case SharedStoragesReader::Opened::NoMagic:
+        return Attach::NotYet;
+    case SharedStoragesReader::Opened::Refused:
+        break;
+    }
+    return Attach::Failed;
+}
+
+int WatchRun::step()
+{
+    SharedStoragesReader::Poll poll;
+    if (!reader_.poll(slots_.get(), poll, message_)) {
+        say(message_);
+        return kExitDevice;
+    }
+    if (poll.devicesTaken && !begun_) {
+        publishers_.begin(devicesOf(reader_.header()));
+        begun_ = true;
+    }
+    if (poll.missed != 0) {
+        missed_ += poll.missed;
+        say("missed " + std::to_string(poll.missed) + " samples of \"" + name_ + "\" (read too late)");
+    }
+    for (std::uint32_t i = 0; i < poll.count; ++i) {
+        publishSlot(slots_[i], publishers_);
+    }
+    if (poll.state == kSharedStateEnded) {
+        return kExitOk;
+    }
+    if (!reader_.hostAlive()) {
+        say("the host of shared storages \"" + name_ + "\" has gone");
+        return kExitDevice;
+    }
+    return RunLoop::kGoOn;
+}
+
 int watchStorages(const std::string& name, const RunOptions& options)
 {
-    SharedStoragesReader reader;
-    std::string error;
-    if (!reader.attach(name, error)) {
-        say(error);
+    char text[64];
+    if (const char* problem = platform::sharedMemoryNameProblem(name.c_str(), text, sizeof text)) {
+        say("the name of shared storages \"" + name + "\" " + problem);
         return kExitUsage;
     }
     Publishers publishers;
+    WatchRun watch(name, publishers);
+    WatchRun::Attach attached = watch.attach();
+    for (int attempt = 1; attached == WatchRun::Attach::NotYet && attempt < kAttachAttempts; ++attempt) {
+        if (RunLoop::stopRequested()) {
+            return kExitOk;
+        }
+        platform::sleepMs(static_cast<std::uint32_t>(kAttachPeriod.count()));
+        attached = watch.attach();
+    }
+    if (attached != WatchRun::Attach::Done) {
+        say(watch.message());
+        // Not there at all: like a file that cannot be opened. There but not
+        // shared storages of this version, or damaged: the source failed.
+        return watch.missing() ? kExitUsage : kExitDevice;
+    }
+    std::string error;
     if (!publishers.open(options.outputs, error)) {
         say(error);
         return kExitUsage;
     }
-
-    std::unique_ptr<SharedJournalSlot[]> slots(new SharedJournalSlot[kSharedJournalCapacity]);
-    std::unique_ptr<SharedStoragesHeader> header(new SharedStoragesHeader{});
-    bool begun = false;
-    std::uint64_t missed = 0;
     RunLoop loop(options.duration, publishers);
-    const int result = loop.run(kPollPeriod, [&] {
-        const SharedStoragesReader::Poll poll = reader.poll(slots.get(), *header);
-        if (poll.ownerDied) {
-            say("a process died holding the mutex of shared storages \"" + name + "\"; recovered");
-        }
-        if (!begun && poll.state != kSharedStateSettingUp) {
-            publishers.begin(devicesOf(*header));
-            begun = true;
-        }
-        if (poll.missed != 0) {
-            missed += poll.missed;
-            say("missed " + std::to_string(poll.missed) + " samples of \"" + name + "\" (read too late)");
-        }
-        for (std::uint32_t i = 0; i < poll.count; ++i) {
-            publishSlot(slots[i], publishers);
-        }
-        if (poll.state == kSharedStateEnded) {
-            return static_cast<int>(kExitOk);
-        }
-        if (!reader.hostAlive()) {
-            say("the host of shared storages \"" + name + "\" has gone");
-            return static_cast<int>(kExitDevice);
-        }
-        return RunLoop::kGoOn;
-    });
+    const int result = loop.run(kPollPeriod, [&watch] { return watch.step(); });
     publishers.finish();
-    if (missed != 0) {
-        say("missed " + std::to_string(missed) + " samples of \"" + name + "\" in all");
+    if (watch.missed() != 0) {
+        say("missed " + std::to_string(watch.missed()) + " samples of \"" + name + "\" in all");
     }
     return result;
 }

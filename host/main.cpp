@@ -2,7 +2,6 @@
 // samples live and writes them for other programs. See the README's "Host
 // program" section, or vantrel-host --help.
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -39,6 +38,9 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& fo
     command.add_flag("--quiet", options.quiet, "the module writes no log lines");
     command.add_option("--shm", options.outputs.shm,
                        "keep the storages in shared memory of this NAME (vantrel-host watch NAME reads them)");
+    command.add_option("--shm-mode", options.outputs.shmMode,
+                       "the permissions of the shared memory, octal (default 0600: the user's own; 0640: a group "
+                       "may watch too)");
     command.add_option("--osc", options.outputs.osc,
                        "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
     command.add_option("--osc-ttl", options.outputs.oscHops, "hops that multicast OSC datagrams may take")
@@ -59,21 +61,6 @@ host::Format formatOf(const std::string& name)
     return host::Format::Automatic;
 }
 
-// The module beside the program (the build), or where an installed tree keeps
-// it (VANTREL_MODULE_FROM_PROGRAM, the path from the programs' folder to the
-// libraries' folder, set by the install rules).
-std::string demoModule()
-{
-#if defined(VANTREL_MODULE_FROM_PROGRAM)
-    const std::string installed = std::string(VANTREL_MODULE_FROM_PROGRAM) + "/" + VANTREL_MODULE_FILE;
-    if (!std::filesystem::exists(platform::programFolder() + "/" + VANTREL_MODULE_FILE) &&
-        std::filesystem::exists(platform::programFolder() + "/" + installed)) {
-        return installed;
-    }
-#endif
-    return VANTREL_MODULE_FILE;
-}
-
 std::string plotScript()
 {
     const std::string installed = platform::programFolder() + "/plot.py";
@@ -91,10 +78,10 @@ std::string python()
 #endif
 }
 
-int runFile(const std::string& path, host::RunOptions options)
+// Runs a configuration that was read (or made) with success: true.
+int runConfig(host::ConfigFile& config, bool read, host::RunOptions options)
 {
-    host::ConfigFile config;
-    if (!config.read(path)) {
+    if (!read) {
         for (const std::string& error : config.errors()) {
             host::say(error);
         }
@@ -104,12 +91,11 @@ int runFile(const std::string& path, host::RunOptions options)
     return run.run();
 }
 
-bool writeFile(const std::string& path, const std::string& text)
+int runFile(const std::string& path, host::RunOptions options)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    return static_cast<bool>(file);
+    host::ConfigFile config;
+    const bool read = config.read(path);
+    return runConfig(config, read, std::move(options));
 }
 
 int runDemo(const std::string& port, host::RunOptions options, bool durationGiven)
@@ -124,25 +110,21 @@ int runDemo(const std::string& port, host::RunOptions options, bool durationGive
         }
         line = flock.portName();
     }
-    // Next to the program; where that folder is not writable (an installed
-    // program), in the temporary folder.
-    const std::string text = host::DemoFlock::configText(line, demoModule());
-    std::string path = platform::programFolder() + "/vantrel-demo.cfg";
-    if (!writeFile(path, text)) {
-        std::error_code failure;
-        const std::filesystem::path temporary = std::filesystem::temp_directory_path(failure);
-        const std::string first = path;
-        path = (temporary / "vantrel-demo.cfg").string();
-        if (failure || !writeFile(path, text)) {
-            host::say("cannot write " + first + " nor " + path);
-            return host::kExitUsage;
-        }
+    // The configuration in memory, the module by its full path beside the
+    // program: the demo writes no file and looks for no library elsewhere.
+    std::string module;
+    std::string error;
+    if (!host::DemoFlock::findModule(module, error)) {
+        host::say(error);
+        return host::kExitUsage;
     }
-    host::say("demo configuration in " + path);
+    host::say("demo: the module " + module + ", the flock at " + line);
     if (!durationGiven) {
         options.duration = 10.0;
     }
-    return runFile(path, std::move(options));
+    host::ConfigFile config;
+    const bool made = config.parse(host::DemoFlock::configText(line, module), "demo configuration");
+    return runConfig(config, made, std::move(options));
 }
 
 }  // namespace

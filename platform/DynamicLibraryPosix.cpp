@@ -1,5 +1,6 @@
 #include "platform/DynamicLibrary.h"
 
+#include <cstdio>
 #include <dlfcn.h>
 
 namespace platform {
@@ -7,6 +8,12 @@ namespace platform {
 OsHandle loadLibrary(const char* name)
 {
     return ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
+void libraryErrorText(char* text, std::size_t size)
+{
+    const char* reason = ::dlerror();
+    std::snprintf(text, size, "%s", reason != nullptr ? reason : "no reason given");
 }
 
 ProcAddress findProcAddress(OsHandle library, const char* name)

@@ -9,6 +9,11 @@ OsHandle loadLibrary(const char* name)
     return reinterpret_cast<OsHandle>(::LoadLibraryA(name));
 }
 
+void libraryErrorText(char* text, std::size_t size)
+{
+    systemErrorText(::GetLastError(), text, size);
+}
+
 ProcAddress findProcAddress(OsHandle library, const char* name)
 {
     return reinterpret_cast<ProcAddress>(::GetProcAddress(static_cast<HMODULE>(library), name));

@@ -19,7 +19,8 @@ void destroyHostMutex(OsHandle mutex);
 // SIGHUP), or a console control event (Ctrl-C, Ctrl-Break, closing the
 // console, log-off, shut-down) on Windows. onStop runs in a signal handler or
 // on a thread of the system's: it may only store to a lock-free atomic. On
-// POSIX a closed pipe no longer ends the process (writes fail instead).
+// POSIX neither a closed pipe nor the file size limit ends the process any
+// more (writes fail instead).
 void installStopHandler(void (*onStop)());
 
 // Whether the stream is a terminal (console).

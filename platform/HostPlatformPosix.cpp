@@ -56,8 +56,10 @@ void installStopHandler(void (*onStop)())
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(signal, &action, nullptr);
     }
-    // A closed pipe shows as a failed write, which stops the run in order.
+    // A closed pipe shows as a failed write, which stops the run in order;
+    // so does a file that reaches the process's size limit.
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool isTerminal(std::FILE* stream)

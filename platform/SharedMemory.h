@@ -1,8 +1,9 @@
 #pragma once
-// Named shared memory and a mutex that processes share, for the host
-// program's shared storages (vantrel/SharedStorages.h). POSIX: shm_open and
-// mmap, a robust process-shared pthread mutex inside the block. Win32: a file
-// mapping on the paging file and a named mutex. Not part of the module.
+// Named shared memory for the host program's shared storages
+// (vantrel/SharedStorages.h). POSIX: shm_open and mmap, the whole size
+// reserved at creation; Win32: a file mapping on the paging file, committed
+// at creation. The host writes the block, readers only map it to read: there
+// is no lock between them. Not part of the module.
 #include <cstddef>
 #include <cstdint>
 
@@ -12,30 +13,52 @@ namespace platform {
 
 struct SharedMemory {
     void* address = nullptr;
-    std::size_t size = 0;
+    std::size_t size = 0;       // bytes mapped
     OsHandle handle = nullptr;  // Win32: the mapping; POSIX: unused
+    int descriptor = -1;        // POSIX: the open block, for its size now; Win32: unused
     bool owner = false;         // created it: removes the name on close
-    char name[96] = {};         // the system's name of the block
+    char name[300] = {};        // the system's name of the block
 };
 
-// The system's names for the block and its mutex made of the user's NAME
-// (POSIX "/NAME"; Win32 "Local\vantrel.NAME" and "Local\vantrel.NAME.mutex").
-// False when NAME is empty, too long or holds a slash or backslash.
-bool sharedMemoryName(const char* name, char* out, std::size_t size);
-bool sharedMutexName(const char* name, char* out, std::size_t size);
+// The longest NAME that the system takes (POSIX NAME_MAX; Win32 what
+// "Local\vantrel." leaves of MAX_PATH).
+std::size_t sharedMemoryNameLimit();
 
-enum class CreateResult { Created, Exists, Failed };
+// Null when NAME can name a block; otherwise what is wrong with it, for
+// "the name of shared storages \"NAME\" ..." ("is empty", "holds a \"/\"
+// after its first character", "is \".\" or \"..\"", "holds a \"\\\"", "is
+// longer than N characters"). One "/" in front is allowed and means the
+// same name without it.
+const char* sharedMemoryNameProblem(const char* name, char* text, std::size_t size);
 
-// Creates the named block, zero-filled and mapped read-write. Exists when a
-// block of that name is already there (nothing is changed then).
-CreateResult createSharedMemory(const char* name, std::size_t size, SharedMemory& out,
+// Whether blocks take permission bits (POSIX); Win32 blocks have the default
+// security of the user's objects (the user, SYSTEM, administrators).
+bool sharedMemoryHasModes();
+
+enum class CreateResult { Created, Exists, Failed, NoRoom };
+
+// Creates the named block with the given permissions (POSIX mode bits,
+// exactly these whatever the umask; Win32: the default security of the
+// user's objects, mode ignored), reserves all of its size (NoRoom when the
+// system's shared memory cannot hold it; nothing is left behind then),
+// zero-filled and mapped read-write. Exists when a block of that name is
+// already there (nothing is changed then).
+CreateResult createSharedMemory(const char* name, std::size_t size, std::uint32_t mode, SharedMemory& out,
                                 std::uint32_t& errorCode);
 
-// Maps an existing block. With writableLength 0 the whole block is mapped
-// read-only; otherwise the pages holding [writableOffset, writableOffset +
-// writableLength) are writable and the rest read-only.
-bool openSharedMemory(const char* name, std::size_t writableOffset, std::size_t writableLength,
-                      SharedMemory& out, std::uint32_t& errorCode);
+// Maps an existing block, read-only, as large as it is now.
+bool openSharedMemory(const char* name, SharedMemory& out, std::uint32_t& errorCode);
+
+// The block's size as the system has it now (POSIX: it may have shrunk or
+// grown since it was mapped; Win32: a mapping keeps its size).
+bool currentSharedMemorySize(const SharedMemory& memory, std::size_t& size, std::uint32_t& errorCode);
+
+// Runs read(context), which reads a block mapped by openSharedMemory, and
+// returns true; false instead of ending the process when the block shrank
+// under the read (POSIX: the SIGBUS of a mapped page past the block's end).
+// read must not hold anything that needs undoing (no destructors, locks or
+// allocations), as it is left at the fault.
+bool readSharedMemory(void (*read)(void* context), void* context);
 
 // Unmaps the block; the creator also removes its name.
 void closeSharedMemory(SharedMemory& memory);
@@ -43,23 +66,6 @@ void closeSharedMemory(SharedMemory& memory);
 // Removes a block's name that a host left behind (POSIX; Win32 has nothing to
 // remove once every handle is closed).
 bool removeSharedMemory(const char* name, std::uint32_t& errorCode);
-
-// Bytes of a mutex that lives in shared memory (POSIX: pthread_mutex_t;
-// Win32: 0, the mutex is a named kernel object).
-std::size_t sharedMutexSize();
-
-// Creates the mutex that processes share: POSIX initialises a robust,
-// process-shared, recursive pthread mutex at `memory`; Win32 creates the
-// named mutex `mutexName`. The handle is what lockMutex / unlockMutex take
-// (POSIX: the mutex's address).
-bool createSharedMutex(void* memory, const char* mutexName, OsHandle& handle, std::uint32_t& errorCode);
-
-// Opens the mutex that another process created.
-bool openSharedMutex(void* memory, const char* mutexName, OsHandle& handle, std::uint32_t& errorCode);
-
-// Lets go of the handle (Win32). A POSIX mutex ends with its block: other
-// processes may still hold the block mapped, so it is never destroyed.
-void closeSharedMutex(OsHandle handle);
 
 // The calling process's id, and whether a process of that id still runs.
 std::uint32_t currentProcessId();

@@ -1,11 +1,13 @@
 #include "platform/SharedMemory.h"
 
 #include <cerrno>
+#include <climits>
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
+#include <mutex>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,18 +16,14 @@ namespace platform {
 
 namespace {
 
-bool validName(const char* name)
+// "/NAME" of a NAME that sharedMemoryNameProblem passes.
+bool systemName(const char* name, char* out, std::size_t size)
 {
-    return name != nullptr && name[0] != '\0' && std::strchr(name, '/') == nullptr &&
-           std::strchr(name, '\\') == nullptr;
-}
-
-bool formatName(const char* format, const char* name, char* out, std::size_t size)
-{
-    if (!validName(name)) {
+    char problem[64];
+    if (sharedMemoryNameProblem(name, problem, sizeof problem) != nullptr) {
         return false;
     }
-    const int length = std::snprintf(out, size, format, name);
+    const int length = std::snprintf(out, size, "/%s", name[0] == '/' ? name + 1 : name);
     return length > 0 && static_cast<std::size_t>(length) < size;
 }
 
@@ -34,97 +32,145 @@ std::uint32_t errnoCode()
     return static_cast<std::uint32_t>(errno);
 }
 
-}  // namespace
+// The read that readSharedMemory runs on this thread, where a SIGBUS goes
+// back to.
+thread_local sigjmp_buf* volatile readingAt = nullptr;
+struct sigaction previousBusAction {};
+std::once_flag busHandlerInstalled;
 
-bool sharedMemoryName(const char* name, char* out, std::size_t size)
+extern "C" void onBusError(int signal, siginfo_t* info, void* context)
 {
-    return formatName("/%s", name, out, size);
+    if (readingAt != nullptr) {
+        ::siglongjmp(*readingAt, 1);
+    }
+    // Not a read of ours: as it would have been without this handler.
+    if ((previousBusAction.sa_flags & SA_SIGINFO) != 0 && previousBusAction.sa_sigaction != nullptr) {
+        previousBusAction.sa_sigaction(signal, info, context);
+    } else if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN) {
+        previousBusAction.sa_handler(signal);
+    } else {
+        // The fault comes again on return, and ends the process.
+        ::signal(SIGBUS, SIG_DFL);
+    }
 }
 
-bool sharedMutexName(const char* name, char* out, std::size_t size)
+}  // namespace
+
+std::size_t sharedMemoryNameLimit()
 {
-    // The mutex lives inside the block: no name of its own.
-    if (!validName(name) || size == 0) {
-        return false;
-    }
-    out[0] = '\0';
+    return NAME_MAX;
+}
+
+bool sharedMemoryHasModes()
+{
     return true;
 }
 
-CreateResult createSharedMemory(const char* name, std::size_t size, SharedMemory& out, std::uint32_t& errorCode)
+CreateResult createSharedMemory(const char* name, std::size_t size, std::uint32_t mode, SharedMemory& out,
+                                std::uint32_t& errorCode)
 {
     SharedMemory memory;
-    if (!sharedMemoryName(name, memory.name, sizeof memory.name)) {
+    if (!systemName(name, memory.name, sizeof memory.name)) {
         errorCode = EINVAL;
         return CreateResult::Failed;
     }
-    const int fd = ::shm_open(memory.name, O_RDWR | O_CREAT | O_EXCL, 0644);
+    const int fd = ::shm_open(memory.name, O_RDWR | O_CREAT | O_EXCL, static_cast<mode_t>(mode));
     if (fd < 0) {
         errorCode = errnoCode();
         return errorCode == EEXIST ? CreateResult::Exists : CreateResult::Failed;
     }
-    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    CreateResult result = CreateResult::Failed;
+    // The permissions exactly as asked, whatever the umask took away.
+    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0) {
         errorCode = errnoCode();
-        ::close(fd);
-        ::shm_unlink(memory.name);
-        return CreateResult::Failed;
+    } else if (const int reserved = ::posix_fallocate(fd, 0, static_cast<off_t>(size)); reserved != 0) {
+        // Every page now, rather than a SIGBUS at the first page that the
+        // system cannot give later.
+        errorCode = static_cast<std::uint32_t>(reserved);
+        result = CreateResult::NoRoom;
+    } else {
+        void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (address != MAP_FAILED) {
+            memory.address = address;
+            memory.size = size;
+            memory.owner = true;
+            out = memory;
+            errorCode = 0;
+            result = CreateResult::Created;
+        } else {
+            errorCode = errnoCode();
+        }
     }
-    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    errorCode = errnoCode();
     ::close(fd);
-    if (address == MAP_FAILED) {
+    if (result != CreateResult::Created) {
         ::shm_unlink(memory.name);
-        return CreateResult::Failed;
     }
-    memory.address = address;
-    memory.size = size;
-    memory.owner = true;
-    out = memory;
-    errorCode = 0;
-    return CreateResult::Created;
+    return result;
 }
 
-bool openSharedMemory(const char* name, std::size_t writableOffset, std::size_t writableLength, SharedMemory& out,
-                      std::uint32_t& errorCode)
+bool openSharedMemory(const char* name, SharedMemory& out, std::uint32_t& errorCode)
 {
     SharedMemory memory;
-    if (!sharedMemoryName(name, memory.name, sizeof memory.name)) {
+    if (!systemName(name, memory.name, sizeof memory.name)) {
         errorCode = EINVAL;
         return false;
     }
-    const int fd = ::shm_open(memory.name, writableLength > 0 ? O_RDWR : O_RDONLY, 0);
+    const int fd = ::shm_open(memory.name, O_RDONLY, 0);
     if (fd < 0) {
         errorCode = errnoCode();
         return false;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || status.st_size <= 0) {
-        errorCode = status.st_size <= 0 ? EINVAL : errnoCode();
+    if (::fstat(fd, &status) != 0) {
+        errorCode = errnoCode();
         ::close(fd);
         return false;
     }
-    const std::size_t size = static_cast<std::size_t>(status.st_size);
-    void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    errorCode = errnoCode();
-    ::close(fd);
-    if (address == MAP_FAILED) {
-        return false;
-    }
-    if (writableLength > 0) {
-        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        const std::size_t first = writableOffset / page * page;
-        const std::size_t end = (writableOffset + writableLength + page - 1) / page * page;
-        if (end > size ||
-            ::mprotect(static_cast<char*>(address) + first, end - first, PROT_READ | PROT_WRITE) != 0) {
-            errorCode = end > size ? EINVAL : errnoCode();
-            ::munmap(address, size);
+    memory.descriptor = fd;
+    memory.size = status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
+    if (memory.size > 0) {
+        void* address = ::mmap(nullptr, memory.size, PROT_READ, MAP_SHARED, fd, 0);
+        if (address == MAP_FAILED) {
+            errorCode = errnoCode();
+            ::close(fd);
             return false;
         }
+        memory.address = address;
     }
-    memory.address = address;
-    memory.size = size;
     out = memory;
     errorCode = 0;
+    return true;
+}
+
+bool currentSharedMemorySize(const SharedMemory& memory, std::size_t& size, std::uint32_t& errorCode)
+{
+    struct stat status {};
+    if (::fstat(memory.descriptor, &status) != 0) {
+        errorCode = errnoCode();
+        return false;
+    }
+    size = status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
+    errorCode = 0;
+    return true;
+}
+
+bool readSharedMemory(void (*read)(void* context), void* context)
+{
+    std::call_once(busHandlerInstalled, [] {
+        struct sigaction action {};
+        action.sa_sigaction = onBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &previousBusAction);
+    });
+    sigjmp_buf at;
+    if (sigsetjmp(at, 1) != 0) {
+        readingAt = nullptr;
+        return false;
+    }
+    readingAt = &at;
+    read(context);
+    readingAt = nullptr;
     return true;
 }
 
@@ -132,6 +178,9 @@ void closeSharedMemory(SharedMemory& memory)
 {
     if (memory.address != nullptr) {
         ::munmap(memory.address, memory.size);
+    }
+    if (memory.descriptor >= 0) {
+        ::close(memory.descriptor);
     }
     if (memory.owner) {
         ::shm_unlink(memory.name);
@@ -141,56 +190,17 @@ void closeSharedMemory(SharedMemory& memory)
 
 bool removeSharedMemory(const char* name, std::uint32_t& errorCode)
 {
-    char systemName[96];
-    if (!sharedMemoryName(name, systemName, sizeof systemName)) {
+    char path[300];
+    if (!systemName(name, path, sizeof path)) {
         errorCode = EINVAL;
         return false;
     }
-    if (::shm_unlink(systemName) != 0) {
+    if (::shm_unlink(path) != 0) {
         errorCode = errnoCode();
         return false;
     }
     errorCode = 0;
     return true;
-}
-
-std::size_t sharedMutexSize()
-{
-    return sizeof(pthread_mutex_t);
-}
-
-bool createSharedMutex(void* memory, const char*, OsHandle& handle, std::uint32_t& errorCode)
-{
-    auto* mutex = static_cast<pthread_mutex_t*>(memory);
-    pthread_mutexattr_t attributes;
-    int result = ::pthread_mutexattr_init(&attributes);
-    if (result == 0) {
-        result = ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-    }
-    if (result == 0) {
-        result = ::pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-    }
-    if (result == 0) {
-        result = ::pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    }
-    if (result == 0) {
-        result = ::pthread_mutex_init(mutex, &attributes);
-    }
-    ::pthread_mutexattr_destroy(&attributes);
-    errorCode = static_cast<std::uint32_t>(result);
-    handle = result == 0 ? mutex : nullptr;
-    return result == 0;
-}
-
-bool openSharedMutex(void* memory, const char*, OsHandle& handle, std::uint32_t& errorCode)
-{
-    handle = memory;
-    errorCode = 0;
-    return memory != nullptr;
-}
-
-void closeSharedMutex(OsHandle)
-{
 }
 
 std::uint32_t currentProcessId()
@@ -200,7 +210,8 @@ std::uint32_t currentProcessId()
 
 bool processAlive(std::uint32_t processId)
 {
-    return processId != 0 && (::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM);
+    return processId != 0 && processId <= static_cast<std::uint32_t>(INT_MAX) &&
+           (::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM);
 }
 
 }  // namespace platform

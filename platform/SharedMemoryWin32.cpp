@@ -8,41 +8,51 @@ namespace platform {
 
 namespace {
 
-bool formatName(const char* format, const char* name, char* out, std::size_t size)
+constexpr char kPrefix[] = "Local\\vantrel.";
+
+// "Local\vantrel.NAME" of a NAME that sharedMemoryNameProblem passes.
+bool systemName(const char* name, char* out, std::size_t size)
 {
-    if (name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr ||
-        std::strchr(name, '\\') != nullptr) {
+    char problem[64];
+    if (sharedMemoryNameProblem(name, problem, sizeof problem) != nullptr) {
         return false;
     }
-    const int length = std::snprintf(out, size, format, name);
+    const int length = std::snprintf(out, size, "%s%s", kPrefix, name[0] == '/' ? name + 1 : name);
     return length > 0 && static_cast<std::size_t>(length) < size;
 }
 
 }  // namespace
 
-bool sharedMemoryName(const char* name, char* out, std::size_t size)
+std::size_t sharedMemoryNameLimit()
 {
-    return formatName("Local\\vantrel.%s", name, out, size);
+    return MAX_PATH - sizeof kPrefix;
 }
 
-bool sharedMutexName(const char* name, char* out, std::size_t size)
+bool sharedMemoryHasModes()
 {
-    return formatName("Local\\vantrel.%s.mutex", name, out, size);
+    return false;
 }
 
-CreateResult createSharedMemory(const char* name, std::size_t size, SharedMemory& out, std::uint32_t& errorCode)
+CreateResult createSharedMemory(const char* name, std::size_t size, std::uint32_t, SharedMemory& out,
+                                std::uint32_t& errorCode)
 {
     SharedMemory memory;
-    if (!sharedMemoryName(name, memory.name, sizeof memory.name)) {
+    if (!systemName(name, memory.name, sizeof memory.name)) {
         errorCode = ERROR_INVALID_NAME;
         return CreateResult::Failed;
     }
-    // A mapping of the paging file starts zero-filled.
-    HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+    // A mapping of the paging file starts zero-filled; SEC_COMMIT charges
+    // all of it to the system's commit limit now, so that it fails here when
+    // the system cannot hold it. No security attributes: the default security
+    // of the user's objects.
+    HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT, 0,
                                           static_cast<DWORD>(size), memory.name);
     if (mapping == nullptr) {
         errorCode = ::GetLastError();
-        return CreateResult::Failed;
+        return errorCode == ERROR_COMMITMENT_LIMIT || errorCode == ERROR_NOT_ENOUGH_MEMORY ||
+                       errorCode == ERROR_OUTOFMEMORY
+                   ? CreateResult::NoRoom
+                   : CreateResult::Failed;
     }
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         errorCode = ERROR_ALREADY_EXISTS;
@@ -64,11 +74,10 @@ CreateResult createSharedMemory(const char* name, std::size_t size, SharedMemory
     return CreateResult::Created;
 }
 
-bool openSharedMemory(const char* name, std::size_t, std::size_t, SharedMemory& out, std::uint32_t& errorCode)
+bool openSharedMemory(const char* name, SharedMemory& out, std::uint32_t& errorCode)
 {
-    // The mutex is a kernel object of its own: the block is only read.
     SharedMemory memory;
-    if (!sharedMemoryName(name, memory.name, sizeof memory.name)) {
+    if (!systemName(name, memory.name, sizeof memory.name)) {
         errorCode = ERROR_INVALID_NAME;
         return false;
     }
@@ -98,6 +107,20 @@ bool openSharedMemory(const char* name, std::size_t, std::size_t, SharedMemory& 
     return true;
 }
 
+bool currentSharedMemorySize(const SharedMemory& memory, std::size_t& size, std::uint32_t& errorCode)
+{
+    // A mapping keeps the size it was created with.
+    size = memory.size;
+    errorCode = 0;
+    return true;
+}
+
+bool readSharedMemory(void (*read)(void* context), void* context)
+{
+    read(context);
+    return true;
+}
+
 void closeSharedMemory(SharedMemory& memory)
 {
     if (memory.address != nullptr) {
@@ -113,45 +136,6 @@ bool removeSharedMemory(const char*, std::uint32_t& errorCode)
 {
     errorCode = 0;
     return true;
-}
-
-std::size_t sharedMutexSize()
-{
-    return 0;
-}
-
-bool createSharedMutex(void*, const char* mutexName, OsHandle& handle, std::uint32_t& errorCode)
-{
-    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, mutexName);
-    if (mutex == nullptr) {
-        errorCode = ::GetLastError();
-        handle = nullptr;
-        return false;
-    }
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        errorCode = ERROR_ALREADY_EXISTS;
-        ::CloseHandle(mutex);
-        handle = nullptr;
-        return false;
-    }
-    errorCode = 0;
-    handle = mutex;
-    return true;
-}
-
-bool openSharedMutex(void*, const char* mutexName, OsHandle& handle, std::uint32_t& errorCode)
-{
-    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, mutexName);
-    errorCode = mutex == nullptr ? ::GetLastError() : 0;
-    handle = mutex;
-    return mutex != nullptr;
-}
-
-void closeSharedMutex(OsHandle handle)
-{
-    if (handle != nullptr) {
-        ::CloseHandle(handle);
-    }
 }
 
 std::uint32_t currentProcessId()

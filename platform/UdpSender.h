@@ -13,7 +13,10 @@ struct UdpSender {
 
 // Resolves host (a name or a numeric IPv4/IPv6 address) and port once and
 // opens a non-blocking socket for it. multicastHops > 0 sets the number of
-// hops a multicast datagram may take. On failure errorText holds the reason.
+// hops a multicast datagram may take. IPv4 sockets may broadcast. Refused:
+// port 0, and IPv6 addresses that need an interface but name none
+// (link-local, multicast of link or interface scope). On failure errorText
+// holds the reason.
 bool openUdpSender(const char* host, const char* port, int multicastHops, UdpSender& out, char* errorText,
                    std::size_t errorSize);
 

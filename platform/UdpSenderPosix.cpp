@@ -10,6 +10,39 @@
 
 namespace platform {
 
+namespace {
+
+// Why datagrams cannot go to the address as it is (into text), or null.
+const char* destinationProblem(const sockaddr* address, const char* host, char* text, std::size_t size)
+{
+    if (address->sa_family == AF_INET) {
+        return reinterpret_cast<const sockaddr_in*>(address)->sin_port == 0 ? "port 0 is no destination" : nullptr;
+    }
+    if (address->sa_family != AF_INET6) {
+        return nullptr;
+    }
+    const auto* six = reinterpret_cast<const sockaddr_in6*>(address);
+    if (six->sin6_port == 0) {
+        return "port 0 is no destination";
+    }
+    if (six->sin6_scope_id != 0) {
+        return nullptr;
+    }
+    // Link-local unicast, and multicast of the interface's or the link's
+    // scope: which interface, the address does not say.
+    if (IN6_IS_ADDR_LINKLOCAL(&six->sin6_addr)) {
+        std::snprintf(text, size, "a link-local IPv6 address needs its interface, as in %s%%eth0", host);
+        return text;
+    }
+    if (IN6_IS_ADDR_MULTICAST(&six->sin6_addr) && (six->sin6_addr.s6_addr[1] & 0x0f) <= 2) {
+        std::snprintf(text, size, "a multicast IPv6 address of this scope needs its interface, as in %s%%eth0", host);
+        return text;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 bool openUdpSender(const char* host, const char* port, int multicastHops, UdpSender& out, char* errorText,
                    std::size_t errorSize)
 {
@@ -22,9 +55,21 @@ bool openUdpSender(const char* host, const char* port, int multicastHops, UdpSen
         std::snprintf(errorText, errorSize, "%s", ::gai_strerror(resolved));
         return false;
     }
+    if (const char* problem = destinationProblem(found->ai_addr, host, errorText, errorSize)) {
+        if (problem != errorText) {
+            std::snprintf(errorText, errorSize, "%s", problem);
+        }
+        ::freeaddrinfo(found);
+        return false;
+    }
     UdpSender sender;
     const int fd = ::socket(found->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     bool ok = fd >= 0;
+    // A broadcast address is refused (EACCES) without the permission to
+    // broadcast; for any other address the permission changes nothing.
+    const int permitted = 1;
+    ok = ok && (found->ai_family != AF_INET ||
+                ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &permitted, sizeof permitted) == 0);
     // A connected socket: the route is looked up once, not for every
     // datagram (a third less CPU per send here).
     ok = ok && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;

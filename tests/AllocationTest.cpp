@@ -331,10 +331,8 @@ TEST(Allocation, NonePerPublishedRecord)
     ControllerData controller{};
     Around around;
     around.countMalloc = true;
-    around.beforeInit = [&](kit::DeviceHost& host) {
-        ASSERT_TRUE(shared.create("vantrel-alloc-test", host.trackers().storage()->log, error)) << error;
-        host.initInfo().trackerStorage = shared.trackerStorage();
-        host.initInfo().controllerStorage = shared.controllerStorage();
+    around.beforeInit = [&](kit::DeviceHost&) {
+        ASSERT_TRUE(shared.create("vantrel-alloc-test", SharedStorages::kDefaultMode, error)) << error;
         osc.addDevice("flock", 1, 2, 1, 1);
         shared.addDevice("flock", 1, 2, 1, 1);
         shared.setRunning();
@@ -342,15 +340,17 @@ TEST(Allocation, NonePerPublishedRecord)
     around.afterRecord = [&](kit::DeviceHost& host) {
         const std::uint32_t trackerMask = fromNetwork32(host.masks().trackerMask);
         const std::uint32_t controllerMask = fromNetwork32(host.masks().controllerMask);
-        shared.trackerStorage()->lock();
+        host.trackers().storage()->lock();
         if (trackerMask != 0) {
-            tracker = *shared.trackerStorage()->trackerEntry(static_cast<std::uint32_t>(__builtin_ctz(trackerMask)) + 1);
+            tracker = *host.trackers().storage()->trackerEntry(static_cast<std::uint32_t>(__builtin_ctz(trackerMask)) + 1);
         }
+        host.trackers().storage()->unlock();
+        host.controllers().storage()->lock();
         if (controllerMask != 0) {
-            controller = *shared.controllerStorage()->controllerEntry(
+            controller = *host.controllers().storage()->controllerEntry(
                 static_cast<std::uint32_t>(__builtin_ctz(controllerMask)) + 1);
         }
-        shared.trackerStorage()->unlock();
+        host.controllers().storage()->unlock();
         host::ReceivedRecord record;
         record.tracker = trackerMask != 0 ? &tracker : nullptr;
         record.controller = controllerMask != 0 ? &controller : nullptr;

@@ -2,9 +2,12 @@
 // file lines it names when a device's block would break the module's rules.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "host/ConfigFile.h"
+#include "kit/TempFile.h"
 
 namespace {
 
@@ -33,7 +36,9 @@ TEST(HostConfig, DeviceBlocksKeepTheFilesLineNumbersAndWords)
 
     const host::DeviceConfig& left = file.devices()[0];
     EXPECT_EQ(left.name, "left");
-    EXPECT_EQ(left.libraryPath, "lab/libvantrel.so");
+    // A relative library is the file's folder's, made absolute: the loader
+    // gets no name to search for.
+    EXPECT_EQ(left.libraryPath, (std::filesystem::current_path() / "lab/libvantrel.so").string());
     const ConfigBlock& first = *left.options->block();
     EXPECT_EQ(first.lineNumber, 3u);
     EXPECT_STREQ(first.deviceName, "left");
@@ -88,6 +93,39 @@ TEST(HostConfig, EveryBrokenRuleIsNamedWithFileAndLine)
 
     EXPECT_FALSE(file.parse("# nothing here\n", "empty.cfg"));
     EXPECT_EQ(file.errors(), std::vector<std::string>{"empty.cfg: no device line (device NAME LIBRARY [ARGUMENT...])"});
+}
+
+// A device name is bounded (the shared block's table holds 31 bytes of it;
+// it used to be kept whole and overrun the lines' buffer); the file and its
+// lines are bounded too (a file that never ends used to be read until memory
+// ran out).
+TEST(HostConfig, NamesLinesAndFilesHaveTheirLimits)
+{
+    host::ConfigFile file;
+    const std::string longest(31, 'n');
+    EXPECT_TRUE(file.parse("device " + longest + " libvantrel.so 2\n", "f.cfg"));
+    EXPECT_FALSE(file.parse("device " + longest + "n libvantrel.so 2\n"
+                            "  port " + std::string(65536 - 7, 'p') + "\n"
+                            "  port " + std::string(65536 - 6, 'p') + "\n",
+                            "f.cfg"));
+    EXPECT_EQ(file.errors(), (std::vector<std::string>{
+                                 "f.cfg:1: a device name of 32 bytes; at most 31",
+                                 "f.cfg:3: a line of more than 65536 bytes",
+                             }));
+
+    // 1 MiB exactly: a device line and comments.
+    std::string text = "device d libvantrel.so\n";
+    while (text.size() + 64 <= 1024 * 1024) {
+        text += std::string(63, '#') + "\n";
+    }
+    text += std::string(1024 * 1024 - text.size() - 1, '#') + "\n";
+    kit::TempFile large(text);
+    EXPECT_TRUE(file.read(large.path())) << file.errors().front();
+    std::ofstream(large.path(), std::ios::app) << "\n";  // 1 MiB and a byte
+    EXPECT_FALSE(file.read(large.path()));
+    EXPECT_EQ(file.errors(), std::vector<std::string>{large.path() + ": more than 1 MiB: not a configuration file"});
+    EXPECT_FALSE(file.read("/dev/zero"));
+    EXPECT_EQ(file.errors(), std::vector<std::string>{"/dev/zero: more than 1 MiB: not a configuration file"});
 }
 
 }  // namespace

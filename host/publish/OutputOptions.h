@@ -2,9 +2,8 @@
 // What a run's options ask of its outputs. Every publisher's maker
 // (PublisherList.cpp) looks here for what it needs; an output with options of
 // its own adds them here.
+#include <optional>
 #include <string>
-
-class CLogH;
 
 namespace host {
 
@@ -15,10 +14,10 @@ enum class Format { Automatic, Table, JsonLines, Csv };
 struct OutputOptions {
     Format format = Format::Automatic;
     std::string record;      // file for the samples' lines besides standard output (.csv: CSV)
-    std::string shm;         // the storages in shared memory of this name
+    std::optional<std::string> shm;      // the storages in shared memory of this name
+    std::optional<std::string> shmMode;  // its permissions, octal (none: 0600)
     std::string osc;         // HOST:PORT that OSC bundles go to
     int oscHops = 0;         // hops of multicast OSC datagrams; 0: the system's default
-    CLogH* logger = nullptr; // speaks for storages that a publisher keeps (the shared block)
 };
 
 }  // namespace host

@@ -9,8 +9,6 @@
 
 #include "vantrel/DataRecords.h"
 
-class CDataStorage;
-
 namespace host {
 
 // One changed storage entry, in host byte order.
@@ -56,13 +54,6 @@ struct DeviceStatus {
     std::uint32_t microseconds = 0;
 };
 
-// The tracker and controller storages of a publisher that keeps them in memory
-// of its own (the shared block); null: the host keeps its own.
-struct KeptStorages {
-    CDataStorage* trackers = nullptr;
-    CDataStorage* controllers = nullptr;
-};
-
 class Publisher {
 public:
     // How the run calls publish and status.
@@ -78,8 +69,6 @@ public:
 
     virtual ~Publisher() = default;
     virtual Calls calls() const { return Calls::Serialised; }
-    // Asked once, before any device's init.
-    virtual KeptStorages keptStorages() { return {}; }
 
     // Once, after every device's init.
     virtual void begin(const std::vector<DeviceInfo>& devices) { (void)devices; }

@@ -34,17 +34,6 @@ void Publishers::add(Publisher* publisher)
     (publisher->calls() == Calls::Serialised ? serialised_ : concurrent_).push_back(publisher);
 }
 
-KeptStorages Publishers::keptStorages()
-{
-    for (Publisher* publisher : all_) {
-        const KeptStorages kept = publisher->keptStorages();
-        if (kept.trackers != nullptr && kept.controllers != nullptr) {
-            return kept;
-        }
-    }
-    return {};
-}
-
 void Publishers::begin(const std::vector<DeviceInfo>& devices)
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -29,7 +29,6 @@ public:
     void add(Publisher* publisher);
 
     Calls calls() const override { return Calls::Concurrent; }
-    KeptStorages keptStorages() override;
     void begin(const std::vector<DeviceInfo>& devices) override;
     void publish(const ReceivedRecord& record) override;
     void status(const DeviceStatus& status) override;

@@ -5,9 +5,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vantrel/SharedStorages.h"
+
 namespace host {
 
 namespace {
+
+// A whole tracker line is about 200 bytes besides the name.
+static_assert(kSampleTextSize >= 2 + 6 * (kSharedDeviceNameSize - 1) + 256, "room for the longest line");
 
 const char* const kPoseNames[6] = {"x", "y", "z", "azimuth", "elevation", "roll"};
 

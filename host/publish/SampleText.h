@@ -9,7 +9,8 @@
 
 namespace host {
 
-// Room for the longest line either form makes, with the longest device name.
+// Room for the longest line either form makes, with the longest device name
+// (the configuration file allows 31 bytes, each written as \u00XX at most).
 constexpr std::size_t kSampleTextSize = 1024;
 
 // A value times 100000 as a decimal number with five decimals ("-1.50000").

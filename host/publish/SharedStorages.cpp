@@ -1,12 +1,15 @@
 #include "SharedStorages.h"
 
-#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "OutputOptions.h"
 #include "SampleRecords.h"
-#include "host/Say.h"
+#include "SharedStoragesReader.h"
+#include "SharedWords.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -18,105 +21,92 @@ std::string systemText(std::uint32_t code)
     return text;
 }
 
-// A block that a host left behind: ended, or its process is gone.
-bool abandonedBlock(const char* name)
-{
-    platform::SharedMemory old;
-    std::uint32_t code = 0;
-    if (!platform::openSharedMemory(name, 0, 0, old, code)) {
-        return false;
-    }
-    bool abandoned = true;
-    if (old.size >= sizeof(SharedStoragesHeader)) {
-        const auto* header = static_cast<const SharedStoragesHeader*>(old.address);
-        abandoned = header->state == kSharedStateEnded || !platform::processAlive(header->hostProcessId);
-    }
-    platform::closeSharedMemory(old);
-    return abandoned;
-}
-
 }  // namespace
-
-// The slot of the given sequence number (counting from 1) with its own
-// fields for an entry record; the caller copies the record.
-template <typename Entry>
-SharedJournalSlot& SharedStorages::fillSlot(std::uint32_t sequence, SharedRecordKind kind, const Entry& entry,
-                                            std::uint32_t device)
-{
-    SharedJournalSlot& slot = journal_[(sequence - 1) % kSharedJournalCapacity];
-    slot.sequence = sequence;
-    slot.kind = kind;
-    slot.entry = static_cast<std::uint16_t>(host::fromNetworkOrder(entry.storageIndex));
-    slot.device = device;
-    return slot;
-}
 
 SharedStorages::~SharedStorages()
 {
     close();
 }
 
-bool SharedStorages::create(const std::string& name, CLogH* log, std::string& error)
+std::string SharedStorages::leftOverProblem(const std::string& name)
 {
-    std::uint32_t code = 0;
-    platform::CreateResult created = platform::createSharedMemory(name.c_str(), kSharedBlockSize, memory_, code);
-    if (created == platform::CreateResult::Exists && abandonedBlock(name.c_str()) &&
-        platform::removeSharedMemory(name.c_str(), code)) {
-        created = platform::createSharedMemory(name.c_str(), kSharedBlockSize, memory_, code);
+    SharedStoragesReader leftOver;
+    std::string problem;
+    switch (leftOver.open(name, problem)) {
+    case SharedStoragesReader::Opened::Missing:
+        return {};  // gone meanwhile
+    case SharedStoragesReader::Opened::NoMagic:
+    case SharedStoragesReader::Opened::Refused:
+        return problem + ": left as it is; remove it or choose another name";
+    case SharedStoragesReader::Opened::Ready:
+        break;
     }
-    if (created == platform::CreateResult::Exists) {
-        error = "shared storages \"" + name + "\" are in use by another host";
+    const SharedStoragesHeader& header = leftOver.header();
+    if (header.state != kSharedStateEnded && leftOver.hostAlive()) {
+        return "shared storages \"" + name + "\" are in use by a running host (process " +
+               std::to_string(header.hostProcessId) + ")";
+    }
+    return {};
+}
+
+bool SharedStorages::create(const std::string& name, std::uint32_t mode, std::string& error)
+{
+    char text[64];
+    if (const char* problem = platform::sharedMemoryNameProblem(name.c_str(), text, sizeof text)) {
+        error = "the name of shared storages \"" + name + "\" " + problem;
         return false;
     }
-    if (created != platform::CreateResult::Created) {
+    std::uint32_t code = 0;
+    platform::CreateResult created = platform::createSharedMemory(name.c_str(), kSharedBlockSize, mode, memory_, code);
+    if (created == platform::CreateResult::Exists) {
+        error = leftOverProblem(name);
+        if (!error.empty()) {
+            return false;
+        }
+        if (!platform::removeSharedMemory(name.c_str(), code) && code != ENOENT) {
+            error = "cannot remove the shared storages \"" + name + "\" that a host left: " + systemText(code);
+            return false;
+        }
+        created = platform::createSharedMemory(name.c_str(), kSharedBlockSize, mode, memory_, code);
+    }
+    switch (created) {
+    case platform::CreateResult::Created:
+        break;
+    case platform::CreateResult::Exists:
+        error = "shared storages \"" + name + "\" cannot be replaced: a block of that name is still there";
+        return false;
+    case platform::CreateResult::NoRoom:
+        error = "cannot reserve " + std::to_string(kSharedBlockSize) + " bytes of shared memory for shared storages \"" +
+                name + "\": " + systemText(code);
+        return false;
+    case platform::CreateResult::Failed:
         error = "cannot create shared storages \"" + name + "\": " + systemText(code);
         return false;
     }
-    auto* block = static_cast<unsigned char*>(memory_.address);
-    header_ = reinterpret_cast<SharedStoragesHeader*>(block + kSharedHeaderOffset);
-    journal_ = reinterpret_cast<SharedJournalSlot*>(block + kSharedJournalOffset);
+    block_ = static_cast<unsigned char*>(memory_.address);
+    header_ = reinterpret_cast<SharedStoragesHeader*>(block_ + kSharedHeaderOffset);
 
-    SharedStoragesHeader& header = *header_;
+    // The header's constant part, then (after a release fence) the magic: a
+    // reader that finds the magic finds the rest.
+    SharedStoragesHeader header{};
     header.version = kSharedStoragesVersion;
     header.headerSize = sizeof(SharedStoragesHeader);
     header.blockSize = kSharedBlockSize;
-    header.mutexOffset = kSharedMutexOffset;
-    header.mutexSize = static_cast<std::uint32_t>(platform::sharedMutexSize());
     header.trackerListOffset = kSharedTrackerListOffset;
     header.controllerListOffset = kSharedControllerListOffset;
     header.listCapacity = kSharedListCapacity;
-    header.trackerEntrySize = sizeof(TrackerData);
-    header.controllerEntrySize = sizeof(ControllerData);
+    header.trackerEntrySize = sizeof(SharedTrackerEntry);
+    header.controllerEntrySize = sizeof(SharedControllerEntry);
     header.journalOffset = kSharedJournalOffset;
     header.journalCapacity = kSharedJournalCapacity;
     header.journalSlotSize = kSharedJournalSlotSize;
     header.hostProcessId = platform::currentProcessId();
-    platform::sharedMutexName(name.c_str(), header.mutexName, sizeof header.mutexName);
     header.state = kSharedStateSettingUp;
-
-    if (header.mutexSize > kSharedMutexAreaSize ||
-        !platform::createSharedMutex(block + kSharedMutexOffset, header.mutexName, mutex_, code)) {
-        error = "cannot create the mutex of shared storages \"" + name + "\": " + systemText(code);
-        platform::closeSharedMemory(memory_);
-        header_ = nullptr;
-        return false;
-    }
-
-    // The magic last: a reader that finds it finds the header and the mutex
-    // ready.
+    constexpr std::size_t constants = offsetof(SharedStoragesHeader, version);
+    host::shared::copyOut(block_ + constants, reinterpret_cast<const unsigned char*>(&header) + constants,
+                          sizeof(SharedStoragesHeader) - constants);
     std::atomic_thread_fence(std::memory_order_release);
-    std::memcpy(header.magic, kSharedStoragesMagic, sizeof header.magic);
-
-    mutexObject_.mutexHandle = mutex_;
-    mutexObject_.log = log;
-    trackerStorage_.trackerList = reinterpret_cast<TrackerData*>(block + kSharedTrackerListOffset);
-    trackerStorage_.countPtr = &header.trackerCount;
-    controllerStorage_.controllerList = reinterpret_cast<ControllerData*>(block + kSharedControllerListOffset);
-    controllerStorage_.countPtr = &header.controllerCount;
-    for (CDataStorage* storage : {&trackerStorage_, &controllerStorage_}) {
-        storage->log = log;
-        storage->mutex = &mutexObject_;
-    }
+    host::shared::copyOut(block_, kSharedStoragesMagic, sizeof kSharedStoragesMagic);
     name_ = name;
     return true;
 }
@@ -124,18 +114,33 @@ bool SharedStorages::create(const std::string& name, CLogH* log, std::string& er
 bool SharedStorages::addDevice(const char* deviceName, std::uint32_t trackerFirst, std::uint32_t trackerCount,
                                std::uint32_t controllerFirst, std::uint32_t controllerCount)
 {
-    if (header_ == nullptr || header_->deviceCount >= kSharedMaxDevices) {
+    const auto within = [](std::uint32_t first, std::uint32_t count) {
+        return count == 0 || (first >= 1 && first - 1 + std::uint64_t{count} <= kSharedListCapacity);
+    };
+    if (header_ == nullptr || deviceCount_ >= kSharedMaxDevices || !within(trackerFirst, trackerCount) ||
+        !within(controllerFirst, controllerCount)) {
         return false;
     }
-    lock();
-    SharedDevice& device = header_->devices[header_->deviceCount];
+    std::lock_guard<std::mutex> lock(writing_);
+    SharedDevice device{};
     std::strncpy(device.name, deviceName, sizeof device.name - 1);
     device.trackerFirst = trackerFirst;
     device.trackerCount = trackerCount;
     device.controllerFirst = controllerFirst;
     device.controllerCount = controllerCount;
-    ++header_->deviceCount;
-    unlock();
+    host::shared::copyOut(&header_->devices[deviceCount_], &device, sizeof device);
+    ++deviceCount_;
+    if (trackerCount != 0 && trackerFirst + trackerCount - 1 > trackerCount_) {
+        trackerCount_ = trackerFirst + trackerCount - 1;
+    }
+    if (controllerCount != 0 && controllerFirst + controllerCount - 1 > controllerCount_) {
+        controllerCount_ = controllerFirst + controllerCount - 1;
+    }
+    const std::uint32_t counts[3] = {trackerCount_, controllerCount_, deviceCount_};
+    static_assert(offsetof(SharedStoragesHeader, controllerCount) == offsetof(SharedStoragesHeader, trackerCount) + 4 &&
+                      offsetof(SharedStoragesHeader, deviceCount) == offsetof(SharedStoragesHeader, trackerCount) + 8,
+                  "the three counts side by side");
+    host::shared::copyOut(&header_->trackerCount, counts, sizeof counts);
     return true;
 }
 
@@ -151,10 +156,42 @@ void SharedStorages::begin(const std::vector<host::DeviceInfo>& devices)
 void SharedStorages::setRunning()
 {
     if (header_ != nullptr) {
-        lock();
-        header_->state = kSharedStateRunning;
-        unlock();
+        std::lock_guard<std::mutex> lock(writing_);
+        host::shared::storeRelease(&header_->state, kSharedStateRunning);
     }
+}
+
+void SharedStorages::appendSlot(SharedJournalSlot& slot)
+{
+    ++written_;
+    slot.sequence = slot.sequenceEnd = written_;
+    unsigned char* at = block_ + kSharedJournalOffset + std::size_t{(written_ - 1) % kSharedJournalCapacity} * sizeof slot;
+    host::shared::writeFramed(at, &slot, sizeof slot, offsetof(SharedJournalSlot, sequence),
+                              offsetof(SharedJournalSlot, sequenceEnd));
+}
+
+// The record into its list entry (its writes counted in `writes`, one per
+// entry) and into the next journal slot; a record of an entry outside the
+// lists is left out.
+template <typename Entry>
+void SharedStorages::publishEntry(SharedRecordKind kind, std::uint32_t listOffset, std::uint32_t* writes,
+                                  std::uint32_t device, const decltype(Entry::record)& record)
+{
+    const std::uint32_t index = host::fromNetworkOrder(record.storageIndex);
+    if (index < 1 || index > kSharedListCapacity) {
+        return;
+    }
+    Entry entry{};
+    entry.sequence = entry.sequenceEnd = ++writes[index - 1];
+    entry.record = record;
+    host::shared::writeFramed(block_ + listOffset + (index - 1) * sizeof entry, &entry, sizeof entry,
+                              offsetof(Entry, sequence), offsetof(Entry, sequenceEnd));
+    SharedJournalSlot slot{};
+    slot.kind = kind;
+    slot.entry = static_cast<std::uint16_t>(index);
+    slot.device = device;
+    std::memcpy(&slot.record, &record, sizeof record);
+    appendSlot(slot);
 }
 
 void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller)
@@ -162,18 +199,16 @@ void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, co
     if (header_ == nullptr || (tracker == nullptr && controller == nullptr)) {
         return;
     }
-    lock();
-    std::uint32_t written = header_->journalWritten;
+    std::lock_guard<std::mutex> lock(writing_);
     if (tracker != nullptr) {
-        ++written;
-        fillSlot(written, kSharedTrackerRecord, *tracker, device).record.tracker = *tracker;
+        publishEntry<SharedTrackerEntry>(kSharedTrackerRecord, kSharedTrackerListOffset, trackerWrites_, device,
+                                         *tracker);
     }
     if (controller != nullptr) {
-        ++written;
-        fillSlot(written, kSharedControllerRecord, *controller, device).record.controller = *controller;
+        publishEntry<SharedControllerEntry>(kSharedControllerRecord, kSharedControllerListOffset, controllerWrites_,
+                                            device, *controller);
     }
-    header_->journalWritten = written;
-    unlock();
+    host::shared::storeRelease(&header_->journalWritten, written_);
 }
 
 void SharedStorages::close()
@@ -181,41 +216,56 @@ void SharedStorages::close()
     if (header_ == nullptr) {
         return;
     }
-    lock();
-    header_->state = kSharedStateEnded;
-    unlock();
-    platform::closeSharedMutex(mutex_);
-    platform::closeSharedMemory(memory_);
-    mutex_ = nullptr;
-    header_ = nullptr;
-    journal_ = nullptr;
-}
-
-void SharedStorages::lock()
-{
-    std::uint32_t code = 0;
-    if (platform::lockMutex(mutex_, code) == platform::LockResult::Abandoned) {
-        // Now ours and consistent again; the process that held it is gone.
-        host::say("a process died holding the mutex of shared storages \"" + name_ + "\"; the host goes on");
+    {
+        std::lock_guard<std::mutex> lock(writing_);
+        host::shared::storeRelease(&header_->state, kSharedStateEnded);
     }
-}
-
-void SharedStorages::unlock()
-{
-    std::uint32_t code = 0;
-    platform::unlockMutex(mutex_, code);
+    platform::closeSharedMemory(memory_);
+    block_ = nullptr;
+    header_ = nullptr;
 }
 
 namespace host {
 
-// --shm NAME.
+namespace {
+
+// --shm-mode: octal read and write bits only.
+bool shmMode(const std::string& text, std::uint32_t& mode)
+{
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string::npos) {
+        return false;
+    }
+    mode = static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 8));
+    return (mode & ~0666u) == 0;
+}
+
+}  // namespace
+
+// --shm NAME [--shm-mode MODE].
 std::unique_ptr<Publisher> makeSharedStorages(const OutputOptions& options, std::string& error)
 {
-    if (options.shm.empty()) {
+    std::uint32_t mode = SharedStorages::kDefaultMode;
+    if (options.shmMode) {
+        if (!options.shm) {
+            error = "--shm-mode needs --shm NAME";
+            return nullptr;
+        }
+        if (!platform::sharedMemoryHasModes()) {
+            error = "--shm-mode is not available here: the block has the default security of the user's objects";
+            return nullptr;
+        }
+        if (!shmMode(*options.shmMode, mode)) {
+            error = "--shm-mode \"" + *options.shmMode +
+                    "\": give the block's permissions as an octal number of read and write bits, such as 0600 or "
+                    "0640";
+            return nullptr;
+        }
+    }
+    if (!options.shm) {
         return nullptr;
     }
     auto shared = std::make_unique<SharedStorages>();
-    if (!shared->create(options.shm, options.logger, error)) {
+    if (!shared->create(*options.shm, mode, error)) {
         return nullptr;
     }
     return shared;

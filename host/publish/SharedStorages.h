@@ -1,56 +1,56 @@
 #pragma once
 // The host's side of the shared storages block (vantrel/SharedStorages.h):
-// creates the named block and its mutex, lets the host's two storage objects
-// point into it, keeps the device table and appends every received sample to
-// the journal. The module sees the storages exactly as it sees any host's.
-// The publisher of --shm NAME: its calls come from the device threads at once
-// (the block's own mutex orders them).
+// creates the named block, keeps the device table, and publishes every
+// received record into the lists (the latest of every entry) and the journal
+// (every sample in order), each record framed by its bookends. Readers take
+// no lock: the host never waits for one. The publisher of --shm NAME; its
+// calls come from the device threads at once and are ordered by a lock of
+// this process's own.
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "Publisher.h"
 #include "platform/SharedMemory.h"
-#include "vantrel/CDataStorage.h"
 #include "vantrel/SharedStorages.h"
-
-class CLogH;
 
 class SharedStorages : public host::Publisher {
 public:
+    // The permissions of a new block unless the user gives others.
+    static constexpr std::uint32_t kDefaultMode = 0600;
+
     SharedStorages() = default;
     ~SharedStorages() override;
     SharedStorages(const SharedStorages&) = delete;
     SharedStorages& operator=(const SharedStorages&) = delete;
 
-    // Creates the block NAME, the mutex and the two storages; `log` speaks
-    // for the storages and their mutex object. A block of that name that a
-    // host left behind (ended, or its process is gone) is replaced; one that
-    // a running host owns is not. On failure `error` says why.
-    bool create(const std::string& name, CLogH* log, std::string& error);
+    // Creates the block NAME with the permissions `mode`, all of its memory
+    // reserved. A block of that name is replaced only when it is of this
+    // format and version and its host has ended or is gone; anything else
+    // is left as it is. On failure `error` says why.
+    bool create(const std::string& name, std::uint32_t mode, std::string& error);
 
-    CDataStorage* trackerStorage() { return &trackerStorage_; }
-    CDataStorage* controllerStorage() { return &controllerStorage_; }
     const std::string& name() const { return name_; }
 
-    // Enters a device into the table, after its init (its entries are known
-    // then). False when the table is full.
+    // Enters a device into the table, before setRunning. False when the
+    // table is full or its entries are not within the lists.
     bool addDevice(const char* deviceName, std::uint32_t trackerFirst, std::uint32_t trackerCount,
                    std::uint32_t controllerFirst, std::uint32_t controllerCount);
 
     // The devices are running: readers may follow.
     void setRunning();
 
-    // Appends the entries of one received record to the journal, tracker
-    // before controller, under the mutex.
+    // Publishes the entries of one received record (network byte order, as
+    // the storages held them): into their lists, and into the journal,
+    // tracker before controller.
     void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller);
 
     // Marks the block ended and lets go of it (also done by the destructor).
     void close();
 
-    // As a publisher: the host's storages are these; begin enters the devices
-    // and sets the block running, publish appends, finish closes.
+    // As a publisher: begin enters the devices and sets the block running,
+    // publish records, finish closes.
     Calls calls() const override { return Calls::Concurrent; }
-    host::KeptStorages keptStorages() override { return {&trackerStorage_, &controllerStorage_}; }
     void begin(const std::vector<host::DeviceInfo>& devices) override;
     void publish(const host::ReceivedRecord& received) override
     {
@@ -59,18 +59,26 @@ public:
     void finish() override { close(); }
 
 private:
+    // Why a block of the name that is there already cannot be replaced;
+    // empty when it can.
+    std::string leftOverProblem(const std::string& name);
     template <typename Entry>
-    SharedJournalSlot& fillSlot(std::uint32_t sequence, SharedRecordKind kind, const Entry& entry,
-                                std::uint32_t device);
-    void lock();
-    void unlock();
+    void publishEntry(SharedRecordKind kind, std::uint32_t listOffset, std::uint32_t* writes, std::uint32_t device,
+                      const decltype(Entry::record)& record);
+    void appendSlot(SharedJournalSlot& slot);
 
     platform::SharedMemory memory_;
-    platform::OsHandle mutex_ = nullptr;
+    unsigned char* block_ = nullptr;
     SharedStoragesHeader* header_ = nullptr;
-    SharedJournalSlot* journal_ = nullptr;
-    CMutexH mutexObject_{};
-    CDataStorage trackerStorage_{};
-    CDataStorage controllerStorage_{};
+    // The host's threads among themselves; no reader ever takes it.
+    std::mutex writing_;
+    // The host's own counts: the block's copies are only written, never read
+    // back (another writer cannot lead the host astray).
+    std::uint32_t written_ = 0;
+    std::uint32_t deviceCount_ = 0;
+    std::uint32_t trackerCount_ = 0;
+    std::uint32_t controllerCount_ = 0;
+    std::uint32_t trackerWrites_[kSharedListCapacity] = {};
+    std::uint32_t controllerWrites_[kSharedListCapacity] = {};
     std::string name_;
 };

@@ -1,8 +1,12 @@
 #pragma once
 // A reader of another process's shared storages block
-// (vantrel/SharedStorages.h), as `vantrel-host watch` uses it: the block is
-// mapped read-only but for the mutex, and the reader takes the mutex only to
-// copy what it needs.
+// (vantrel/SharedStorages.h), as `vantrel-host watch` uses it. It maps the
+// block read-only and takes no lock. It trusts nothing that it reads there:
+// every offset, size and count of the header is checked against the block's
+// size before use, the device table and every journal slot against the
+// lists, the block's size again at every poll, and a slot that stays torn is
+// waited for a bounded time only.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -16,39 +20,57 @@ public:
     SharedStoragesReader(const SharedStoragesReader&) = delete;
     SharedStoragesReader& operator=(const SharedStoragesReader&) = delete;
 
-    // Maps the block NAME and checks its magic, version and sizes. The first
-    // poll returns the oldest samples that the journal still holds. A block
-    // that is not there yet or that its host is still creating (no magic
-    // yet) is waited for, up to two seconds.
-    bool attach(const std::string& name, std::string& error);
+    enum class Opened {
+        Ready,    // mapped; the header is of this version and fits the block
+        Missing,  // no block of that name (or the system refused to open it)
+        NoMagic,  // a block without the magic (not shared storages, or not made yet)
+        Refused,  // another version, another layout, or damaged
+    };
+    // One attempt at mapping the block NAME and checking its header; with
+    // anything but Ready, `message` says why (for "vantrel-host: ...").
+    Opened open(const std::string& name, std::string& message);
 
     struct Poll {
         std::uint32_t count = 0;   // slots copied
         std::uint32_t missed = 0;  // slots overwritten before this reader came to them
         std::uint32_t state = kSharedStateSettingUp;
-        bool ownerDied = false;    // the lock found the mutex's owner dead (and recovered it)
+        bool devicesTaken = false; // the device table was taken (and checked) in this poll
     };
-
     // Copies the journal slots written since the last poll (at most the
     // journal's capacity) into `slots`, which has room for
-    // kSharedJournalCapacity slots, and the device table into `devices`.
-    Poll poll(SharedJournalSlot* slots, SharedStoragesHeader& devices);
+    // kSharedJournalCapacity slots; the first poll starts with the oldest
+    // slots that the journal still holds. The first poll that finds the
+    // host running takes the device table. False when the block is damaged
+    // or shrank: then `message` says how.
+    bool poll(SharedJournalSlot* slots, Poll& result, std::string& message);
 
+    // The header as read at open, with the device table once taken: every
+    // field checked.
+    const SharedStoragesHeader& header() const { return header_; }
     // Whether the process that created the block still runs.
     bool hostAlive() const;
 
-    // The lock and unlock of the block's mutex, for a test's own use.
-    platform::LockResult lock();
-    void unlock();
+    // How long a slot may stay torn before the block counts as damaged: the
+    // host writes a slot in well under a microsecond.
+    static constexpr std::chrono::seconds kTornLimit{2};
 
 private:
-    enum class Attach { Done, NotReady, Failed };
-    Attach tryAttach(const std::string& name, std::string& error);
+    struct Copy;
+    static void copySlots(void* copy);
+    std::string damaged(const std::string& detail) const;
+    bool checkHeader(std::string& message) const;
+    bool checkDevices(std::string& message) const;
+    bool checkSlot(const SharedJournalSlot& slot, std::string& message) const;
 
+    std::string name_;
     platform::SharedMemory memory_;
-    platform::OsHandle mutex_ = nullptr;
-    const SharedStoragesHeader* header_ = nullptr;
-    const SharedJournalSlot* journal_ = nullptr;
+    const unsigned char* block_ = nullptr;
+    SharedStoragesHeader header_{};
     std::uint32_t read_ = 0;
     bool first_ = true;
+    bool devicesTaken_ = false;
+    // The slot that was torn at the last poll, and since when.
+    std::uint32_t tornSlot_ = 0;
+    bool torn_ = false;
+    std::chrono::steady_clock::time_point tornSince_;
 };

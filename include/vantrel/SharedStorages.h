@@ -1,53 +1,66 @@
 #pragma once
-// The shared storages block: the host's tracker and controller storages in
-// named shared memory, so that other processes on the machine read the
-// samples while the host runs (`vantrel-host run --shm NAME`).
+// The shared storages block: what the host's tracker and controller storages
+// hold, and every sample in the order received, in named shared memory, so
+// that other processes on the machine read the samples while the host runs
+// (`vantrel-host run --shm NAME`).
 //
 // This header is all a reader needs; it uses nothing but fixed-width types.
 // Every field is in the byte order of the machine (the entry records keep
 // their own order: see DataRecords.h), and the block holds no pointers.
 //
 // Where the block lives
-//   POSIX:   shm_open("/NAME"), the whole block mapped with mmap. The mutex is
-//            a pthread_mutex_t at `mutexOffset`, initialised by the host as
-//            process-shared, robust and recursive. A reader maps the block
-//            read-only except the page of the mutex, and must be built for the
-//            same ABI as the host (the size of pthread_mutex_t is in
-//            `mutexSize`).
-//   Windows: the file mapping named "Local\vantrel.NAME" (CreateFileMapping on
-//            the paging file; a reader opens it with FILE_MAP_READ), and the
-//            named mutex in `mutexName` ("Local\vantrel.NAME.mutex"). The mutex
-//            area of the block is then unused (`mutexSize` 0).
+//   POSIX:   shm_open("/NAME"), created with mode 0600 unless the host was
+//            told otherwise (--shm-mode), its whole size reserved at
+//            creation. A reader opens it O_RDONLY and maps it PROT_READ.
+//   Windows: the file mapping named "Local\vantrel.NAME" (CreateFileMapping
+//            on the paging file, committed at creation); a reader opens it
+//            with FILE_MAP_READ.
 //
-// Layout, version 1 (offsets from the start of the block, all multiples of 8):
+// Layout, version 2 (offsets from the start of the block, all multiples of 8):
 //
 //   0       SharedStoragesHeader (below), 4096 bytes reserved
-//   4096    mutex area, one page of 4096 bytes
-//   8192    tracker list: 32 TrackerData entries (56 bytes each)
-//   9984    controller list: 32 ControllerData entries (184 bytes each)
-//   16384   journal: 512 SharedJournalSlot records (200 bytes each)
-//   118784  end of the block (`blockSize`)
+//   4096    tracker list: 32 SharedTrackerEntry records (64 bytes each)
+//   6144    controller list: 32 SharedControllerEntry records (192 bytes each)
+//   12288   journal: 512 SharedJournalSlot records (200 bytes each)
+//   114688  end of the block (`blockSize`)
 //
-// A reader checks `magic` and `version` and takes every offset and size from
-// the header rather than from this table.
+// A reader checks `magic` and `version`, takes every offset and size from
+// the header rather than from this table, and checks each of them, every
+// count and every index against the size of the block as the system gives it
+// (a block is only as trustworthy as the users who may write it), before it
+// reads anything there.
 //
-// Locking: the fields marked "live" below, the two lists and the journal are
-// read and written only while holding the mutex (one mutex for both
-// storages). The fields above them are written once, before `state` becomes
-// 1, and do not change afterwards. A reader holds the mutex only for as long
-// as it copies what it needs. A reader that dies holding the mutex does not
-// stop the host: the host finds the owner dead, makes the mutex consistent
-// again, reports it once and carries on.
+// No locks: the host never waits for a reader, and a reader needs nothing
+// but read access. The fields from `version` to `journalSlotSize` and
+// `hostProcessId` are written before `magic`, which the host stores last when
+// it creates the block (after a release fence); the counts and the device
+// table are written before `state` leaves kSharedStateSettingUp. None of
+// them changes afterwards.
+// `state` and `journalWritten` are single aligned 32-bit words that the host
+// stores atomically (with release order: what it wrote before is visible to
+// a reader that loads the word with acquire order). Every list entry and
+// every journal slot is framed by two bookends, `sequence` and `sequenceEnd`:
+// the host stores `sequence`, then the rest of the record, then `sequenceEnd`
+// with the same value. A reader loads `sequenceEnd` (acquire), copies the
+// record (in 32-bit words), then loads `sequence` after an acquire fence;
+// the copy is whole when both are equal (and, for a slot, equal to the slot
+// number it wanted), and torn otherwise: the host was writing it meanwhile,
+// and the reader reads it again. In C11/C++ terms the record's words are
+// relaxed atomic accesses; in other languages, any copy between two loads
+// that the machine does not reorder with it (on x86 every load).
 //
 // The journal: the lists hold the latest sample of every entry; the journal
 // holds every sample the host received, in order, so that a reader misses
 // none. After each received record the host appends one slot per changed
-// entry (tracker first, then controller) and adds the number of slots to
-// `journalWritten`. Slot k (counting every slot ever written from 0) is at
-// index k mod `journalCapacity` and its `sequence` is k + 1 (modulo 2^32). A
-// reader remembers how many slots it has read; if `journalWritten` is more
-// than `journalCapacity` ahead of it, the oldest of them were overwritten
-// before it came and it has missed that many.
+// entry (tracker first, then controller) and then stores the number of slots
+// written so far to `journalWritten`. Slot k (counting every slot ever
+// written from 0) is at index k mod `journalCapacity` and its bookends are
+// k + 1 (modulo 2^32). A reader remembers how many slots it has read; if
+// `journalWritten` is more than `journalCapacity` ahead of it, the oldest of
+// them were overwritten before it came and it has missed that many; a slot
+// whose bookends are already those of a later lap was overwritten while it
+// read and is missed too. A reader that falls behind thus loses the oldest
+// samples, never sees a mixture of two, and can count what it lost.
 #include <cstddef>
 #include <cstdint>
 
@@ -55,20 +68,15 @@
 
 // "vantrel" and a terminating zero.
 constexpr char kSharedStoragesMagic[8] = {'v', 'a', 'n', 't', 'r', 'e', 'l', '\0'};
-constexpr std::uint32_t kSharedStoragesVersion = 1;
+constexpr std::uint32_t kSharedStoragesVersion = 2;
 
 constexpr std::uint32_t kSharedHeaderOffset = 0;
-constexpr std::uint32_t kSharedMutexOffset = 4096;
-constexpr std::uint32_t kSharedMutexAreaSize = 4096;
+constexpr std::uint32_t kSharedHeaderAreaSize = 4096;
 constexpr std::uint32_t kSharedListCapacity = 32;
-constexpr std::uint32_t kSharedTrackerListOffset = 8192;
-constexpr std::uint32_t kSharedControllerListOffset =
-    kSharedTrackerListOffset + kSharedListCapacity * sizeof(TrackerData);
-constexpr std::uint32_t kSharedJournalOffset = 16384;
+constexpr std::uint32_t kSharedTrackerListOffset = 4096;
 constexpr std::uint32_t kSharedJournalCapacity = 512;
 constexpr std::uint32_t kSharedMaxDevices = 32;
 constexpr std::uint32_t kSharedDeviceNameSize = 32;
-constexpr std::uint32_t kSharedMutexNameSize = 64;
 
 // `state` of the header.
 enum SharedStoragesState : std::uint32_t {
@@ -100,57 +108,73 @@ struct SharedStoragesHeader {
     std::uint32_t version;             // kSharedStoragesVersion
     std::uint32_t headerSize;          // sizeof(SharedStoragesHeader)
     std::uint32_t blockSize;           // bytes of the whole block
-    std::uint32_t mutexOffset;         // POSIX: where the pthread_mutex_t is
-    std::uint32_t mutexSize;           // POSIX: sizeof(pthread_mutex_t); Windows: 0
     std::uint32_t trackerListOffset;
     std::uint32_t controllerListOffset;
     std::uint32_t listCapacity;        // entries in each list, 32
-    std::uint32_t trackerEntrySize;    // sizeof(TrackerData), 56
-    std::uint32_t controllerEntrySize; // sizeof(ControllerData), 184
+    std::uint32_t trackerEntrySize;    // sizeof(SharedTrackerEntry), 64
+    std::uint32_t controllerEntrySize; // sizeof(SharedControllerEntry), 192
     std::uint32_t journalOffset;
     std::uint32_t journalCapacity;     // slots, 512
     std::uint32_t journalSlotSize;     // sizeof(SharedJournalSlot), 200
     std::uint32_t hostProcessId;       // the process that created the block
-    char mutexName[kSharedMutexNameSize];  // Windows: the named mutex; POSIX: empty
+    std::uint32_t trackerCount;        // entries of the tracker list that devices use
+    std::uint32_t controllerCount;     // entries of the controller list that devices use
     std::uint32_t deviceCount;
     SharedDevice devices[kSharedMaxDevices];
-    // Live fields, under the mutex.
+    // Live words, each stored atomically by the host.
     std::uint32_t state;               // SharedStoragesState
-    std::uint32_t trackerCount;        // valid entries of the tracker list
-    std::uint32_t controllerCount;     // valid entries of the controller list
     std::uint32_t journalWritten;      // slots written since the start, modulo 2^32
     std::uint32_t reserved[2];
 };
 
+// A list entry: the latest sample of an output tracker or controller, as the
+// device published it. sequence counts the entry's writes (0: never written).
+struct SharedTrackerEntry {
+    std::uint32_t sequence;     // first bookend
+    std::uint32_t sequenceEnd;  // second bookend
+    TrackerData record;
+};
+
+struct SharedControllerEntry {
+    std::uint32_t sequence;
+    std::uint32_t sequenceEnd;
+    ControllerData record;
+};
+
 struct SharedJournalSlot {
-    std::uint32_t sequence;   // number of slots written up to and including this one
-    std::uint16_t kind;       // SharedRecordKind
-    std::uint16_t entry;      // 1-based index in its list (the output ID)
-    std::uint32_t device;     // 0-based index into SharedStoragesHeader::devices
-    std::uint32_t reserved;
+    std::uint32_t sequence;     // first bookend: slots written up to and including this one
+    std::uint16_t kind;         // SharedRecordKind
+    std::uint16_t entry;        // 1-based index in its list (the output ID)
+    std::uint32_t device;       // 0-based index into SharedStoragesHeader::devices
+    std::uint32_t sequenceEnd;  // second bookend
     union {
         TrackerData tracker;        // kind kSharedTrackerRecord
         ControllerData controller;  // kind kSharedControllerRecord
     } record;
 };
 
+constexpr std::uint32_t kSharedControllerListOffset =
+    kSharedTrackerListOffset + kSharedListCapacity * sizeof(SharedTrackerEntry);
+constexpr std::uint32_t kSharedJournalOffset =
+    kSharedControllerListOffset + kSharedListCapacity * sizeof(SharedControllerEntry);
 constexpr std::uint32_t kSharedJournalSlotSize = sizeof(SharedJournalSlot);
 constexpr std::uint32_t kSharedBlockSize =
     kSharedJournalOffset + kSharedJournalCapacity * kSharedJournalSlotSize;
 
 static_assert(sizeof(SharedDevice) == 48, "SharedDevice layout");
 static_assert(offsetof(SharedStoragesHeader, version) == 8, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, hostProcessId) == 60, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, mutexName) == 64, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, deviceCount) == 128, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, devices) == 132, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, state) == 1668, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1680, "SharedStoragesHeader layout");
-static_assert(sizeof(SharedStoragesHeader) == 1692, "SharedStoragesHeader layout");
-static_assert(sizeof(SharedStoragesHeader) <= kSharedMutexOffset, "the header fits before the mutex");
+static_assert(offsetof(SharedStoragesHeader, hostProcessId) == 52, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, deviceCount) == 64, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, devices) == 68, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, state) == 1604, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1608, "SharedStoragesHeader layout");
+static_assert(sizeof(SharedStoragesHeader) == 1620, "SharedStoragesHeader layout");
+static_assert(sizeof(SharedStoragesHeader) <= kSharedHeaderAreaSize, "the header fits before the lists");
+static_assert(sizeof(SharedTrackerEntry) == 64 && offsetof(SharedTrackerEntry, record) == 8, "SharedTrackerEntry layout");
+static_assert(sizeof(SharedControllerEntry) == 192 && offsetof(SharedControllerEntry, record) == 8,
+              "SharedControllerEntry layout");
+static_assert(offsetof(SharedJournalSlot, sequenceEnd) == 12, "SharedJournalSlot layout");
 static_assert(offsetof(SharedJournalSlot, record) == 16, "SharedJournalSlot layout");
 static_assert(sizeof(SharedJournalSlot) == 200, "SharedJournalSlot layout");
-static_assert(kSharedControllerListOffset == 9984, "block layout");
-static_assert(kSharedControllerListOffset + kSharedListCapacity * sizeof(ControllerData) <= kSharedJournalOffset,
-              "the lists fit before the journal");
-static_assert(kSharedBlockSize == 118784, "block layout");
+static_assert(kSharedControllerListOffset == 6144 && kSharedJournalOffset == 12288, "block layout");
+static_assert(kSharedBlockSize == 114688, "block layout");

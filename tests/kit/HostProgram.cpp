@@ -1,0 +1,85 @@
+#include "kit/HostProgram.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <utility>
+
+#include "kit/ModuleLibrary.h"
+#include "kit/TempFile.h"
+
+namespace kit {
+
+std::string contentOf(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream input(text);
+    for (std::string line; std::getline(input, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+Finished runScript(const std::string& script)
+{
+    TempFile out(""), err(""), status("");
+    std::string text = script;
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"HOST", VANTREL_HOST_PATH},
+                                      {"OUT", out.path()},
+                                      {"ERR", err.path()}}) {
+        for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) {
+            text.replace(at, name.size(), "'" + value + "'");
+        }
+    }
+    const std::string command = "sh -c \"" + text + "\"; echo $? >'" + status.path() + "'";
+    std::system(command.c_str());
+    Finished finished;
+    finished.status = std::atoi(contentOf(status.path()).c_str());
+    finished.out = contentOf(out.path());
+    finished.err = contentOf(err.path());
+    return finished;
+}
+
+flocksim::Motion demoMotion()
+{
+    return flocksim::withButtons(flocksim::circleMotion(0.5, 200), {{0x00, 40}, {0x10, 30}, {0x30, 30}, {0x70, 30}});
+}
+
+SimulatedFlock::SimulatedFlock() : simulator(setup())
+{
+    std::string problem;
+    started = simulator.start(problem);
+    EXPECT_TRUE(started) << problem;
+}
+
+flocksim::Setup SimulatedFlock::setup()
+{
+    flocksim::Setup flock = flocksim::Setup::flock(3, 1);
+    flock.units[1].mouse = true;
+    flock.motion = demoMotion();
+    return flock;
+}
+
+std::string SimulatedFlock::config(const std::string& name) const
+{
+    return "# hand-written\n"
+           "device " + name + " \"" + modulePath() + "\" 2\n"
+           "  port " + simulator.linePath() + "\n"
+           "  mouse 2\n";
+}
+
+std::string blockName(const std::string& temporaryPath)
+{
+    return "vantrel-" + temporaryPath.substr(temporaryPath.find_last_of('/') + 1);
+}
+
+}  // namespace kit
