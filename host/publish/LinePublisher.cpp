@@ -65,10 +65,19 @@ void LinePublisher::finish()
 
 Format LinePublisher::formatOf(const std::string& fileName)
 {
-    const std::string suffix = ".csv";
-    const bool csv = fileName.size() >= suffix.size() &&
-                     fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) == 0;
-    return csv ? Format::Csv : Format::JsonLines;
+    // ".csv" in any case (R.CSV, r.Csv).
+    const char suffix[] = ".csv";
+    const std::size_t length = sizeof suffix - 1;
+    if (fileName.size() < length) {
+        return Format::JsonLines;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = fileName[fileName.size() - length + i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != suffix[i]) {
+            return Format::JsonLines;
+        }
+    }
+    return Format::Csv;
 }
 
 // --format jsonl or csv: the lines alone on standard output; everything else

@@ -28,7 +28,8 @@ public:
     void finish() override;
     bool broken() const override { return broken_; }
 
-    // The format that a file name asks for: CSV for ".csv", else JSON lines.
+    // The format that a file name asks for: CSV for ".csv" in any case of
+    // letters (.CSV), else JSON lines.
     static Format formatOf(const std::string& fileName);
 
 private:
