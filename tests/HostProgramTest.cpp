@@ -221,6 +221,42 @@ TEST(HostProgram, DevicesThatCannotRunEndItWithTheirReason)
     EXPECT_EQ(lines.back(), "vantrel-host: device \"flock\" (" + badUnits.path() + ":1): init failed");
 }
 
+// Options that cannot be meant as given end the program with exit code 2 and
+// one short line, before any device is touched.
+TEST(HostProgram, OptionsOutOfTheirRangeAreUsageErrors)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config());
+    const std::string range = "--duration: give more than 0 and at most 31536000 seconds (one year), not ";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"--duration abc", "--duration: \"abc\" is not a number of seconds"},
+        {"--duration 1e10", range + "1e10"},
+        {"--duration 1e308", range + "1e308"},
+        {"--duration nan", range + "nan"},
+        {"--duration inf", range + "inf"},
+        {"--duration -1", range + "-1"},
+        {"--duration 0", range + "0"},
+        {"--osc 127.0.0.1:99999", "--osc: port 99999 is out of range: give 1 to 65535"},
+        {"--osc 127.0.0.1:0x50", "--osc: port 0x50 is out of range: give 1 to 65535"},
+        {"--osc-ttl 4", "--osc-ttl needs --osc HOST:PORT"},
+        {"--shm ''", "--shm needs a NAME, not an empty word"},
+    };
+    for (const auto& [options, message] : cases) {
+        // Where a case would run, it is ended after 10 s.
+        const Finished run =
+            runScript("timeout -k 5 10 HOST run '" + config.path() + "' --format jsonl " + options + " >OUT 2>ERR");
+        EXPECT_EQ(run.status, 2) << options << "\n" << run.err;
+        EXPECT_EQ(run.err, "vantrel-host: " + message + "\n") << options;
+        EXPECT_EQ(run.out, "") << options;
+    }
+    // No device was started: nothing reached the flock.
+    EXPECT_TRUE(flock.simulator.received().empty());
+    // Within the range, a fraction of a second runs.
+    const Finished brief = runScript("HOST run '" + config.path() + "' --format jsonl --duration 0.5 >OUT 2>ERR");
+    EXPECT_EQ(brief.status, 0) << brief.err;
+}
+
 // A name for a test's shared storages that no other run uses: the unique
 // part of a temporary file's name.
 std::string blockName(const kit::TempFile& marker)

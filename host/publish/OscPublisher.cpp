@@ -63,6 +63,15 @@ bool OscPublisher::open(const std::string& target, int multicastHops, std::strin
         host = host.substr(1, host.size() - 2);
     }
     const std::string port = target.substr(colon + 1);
+    // A decimal number 1..65535: the resolver would take 99999 modulo 65536.
+    unsigned long number = 0;
+    for (const char c : port) {
+        number = c >= '0' && c <= '9' && number <= 65535 ? number * 10 + static_cast<unsigned long>(c - '0') : 65536;
+    }
+    if (number < 1 || number > 65535) {
+        error = "--osc: port " + port + " is out of range: give 1 to 65535";
+        return false;
+    }
     char text[256] = {};
     if (!platform::openUdpSender(host.c_str(), port.c_str(), multicastHops, sender_, text, sizeof text)) {
         error = "cannot send to " + target + ": " + text;
