@@ -2,7 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <thread>
 
@@ -10,6 +10,7 @@
 #include "HostStorage.h"
 #include "RunLoop.h"
 #include "Say.h"
+#include "platform/HostPlatform.h"
 #include "publish/Publishers.h"
 
 namespace host {
@@ -24,6 +25,31 @@ std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
 }  // namespace
 
 HostRun::HostRun(ConfigFile& config, RunOptions options) : config_(config), options_(std::move(options)) {}
+
+bool HostRun::drawPicture(const std::string& recordPath) const
+{
+    // Each word as it is: no shell sees the names.
+    std::vector<std::string> command = options_.python;
+    command.insert(command.end(), {options_.plotScript, recordPath, options_.plot});
+    const platform::ProgramRun plot = platform::runProgram(command);
+    if (!plot.started) {
+        say("no picture: cannot start \"" + command[0] + "\": " + plot.errors + " (" + options_.plotScript +
+            " needs Python 3 with matplotlib; the samples are in " + recordPath + ")");
+        return false;
+    }
+    if (plot.exitCode != 0) {
+        say("no picture: " + options_.plotScript + " ended with exit code " + std::to_string(plot.exitCode) +
+            " (the samples are in " + recordPath + ")" + (plot.errors.empty() ? "" : "; it said:"));
+        std::cerr << plot.errors;
+        if (!plot.errors.empty() && plot.errors.back() != '\n') {
+            std::cerr << '\n';
+        }
+        std::cerr.flush();
+        return false;
+    }
+    say("picture in " + options_.plot);
+    return true;
+}
 
 int HostRun::run()
 {
@@ -139,14 +165,8 @@ int HostRun::run()
     devices.clear();
     publishers.finish();
 
-    if (!options_.plot.empty()) {
-        const std::string command = "\"" + options_.python + "\" \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";
-        if (std::system(command.c_str()) == 0) {
-            say("picture in " + options_.plot);
-        } else {
-            say("no picture: " + options_.plotScript + " needs \"" + options_.python + "\" with matplotlib (the samples are in " +
-                recordPath + ")");
-        }
+    if (!options_.plot.empty() && !drawPicture(recordPath) && result == kExitOk) {
+        result = kExitUsage;
     }
     return result;
 }

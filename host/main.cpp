@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -131,14 +133,34 @@ std::string plotScript()
     return std::filesystem::exists(installed) ? installed : std::string(VANTREL_PLOT_SCRIPT);
 }
 
-// The system's Python, which has the system's matplotlib, before whatever
-// else the search path offers.
-std::string python()
+// The Python that runs the plot script, with its first arguments. POSIX: the
+// system's, which has the system's matplotlib, else the first python3 of the
+// search path. Windows: the first python.exe of the search path, else the
+// Python launcher py.exe with -3 (found here, by full path, so that no
+// program of the current folder is started instead).
+std::vector<std::string> python()
 {
 #if defined(_WIN32)
-    return "python";
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "";
+    for (const auto& [program, arguments] : {std::pair<const char*, std::vector<std::string>>{"python.exe", {}},
+                                             {"py.exe", {"-3"}}}) {
+        for (std::size_t begin = 0; begin <= folders.size();) {
+            std::size_t end = folders.find(';', begin);
+            end = end == std::string::npos ? folders.size() : end;
+            const std::string folder = folders.substr(begin, end - begin);
+            std::error_code failure;
+            if (!folder.empty() && std::filesystem::is_regular_file(std::filesystem::path(folder) / program, failure)) {
+                std::vector<std::string> command{(std::filesystem::path(folder) / program).string()};
+                command.insert(command.end(), arguments.begin(), arguments.end());
+                return command;
+            }
+            begin = end + 1;
+        }
+    }
+    return {"python.exe"};
 #else
-    return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    return {std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"};
 #endif
 }
 

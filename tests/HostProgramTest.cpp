@@ -5,9 +5,11 @@
 // oscdump).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
@@ -255,6 +257,58 @@ TEST(HostProgram, OptionsOutOfTheirRangeAreUsageErrors)
     // Within the range, a fraction of a second runs.
     const Finished brief = runScript("HOST run '" + config.path() + "' --format jsonl --duration 0.5 >OUT 2>ERR");
     EXPECT_EQ(brief.status, 0) << brief.err;
+}
+
+// A folder of the test's own in the temporary folder, removed with its files.
+struct TempFolder {
+    TempFolder() : marker(""), path(marker.path() + ".d") { std::filesystem::create_directory(path); }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    kit::TempFile marker;
+    std::string path;
+};
+
+// The picture's name reaches the plot script as one word, whatever it holds:
+// no shell runs a command hidden in it.
+TEST(HostProgram, ThePlotsNameIsNoCommand)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config());
+    TempFolder folder;
+    // Run in the folder: a shell would make the file "injected" there.
+    const Finished run = runScript("cd '" + folder.path + "' && HOST run '" + config.path() +
+                                   "' --format jsonl --duration 1 --plot 'p\\$(touch injected).png' >OUT 2>ERR");
+    EXPECT_FALSE(std::filesystem::exists(folder.path + "/injected")) << run.err;
+    // The record and the picture under the names as given.
+    const std::string literal = folder.path + "/p$(touch injected).png";
+    EXPECT_TRUE(std::filesystem::exists(literal + ".jsonl")) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(literal)) << run.err;
+}
+
+// A script that fails is named with its exit code, its own messages follow.
+TEST(HostProgram, APlotThatFailsShowsTheScriptsMessages)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config()), record("");
+    const Finished run = runScript("HOST run '" + config.path() + "' --format jsonl --duration 1 --record '" +
+                                   record.path() + "' --plot /nonexistent/folder/p.png >OUT 2>ERR");
+    EXPECT_EQ(run.status, 2) << run.err;
+    const std::vector<std::string> lines = linesOf(run.err);
+    ASSERT_GE(lines.size(), 3u) << run.err;
+    // Python's report of the exception that ended the script, after the
+    // host's line.
+    const std::string said = "vantrel-host: no picture: " + std::string(VANTREL_PLOT_SCRIPT) +
+                             " ended with exit code 1 (the samples are in " + record.path() + "); it said:";
+    const auto at = std::find(lines.begin(), lines.end(), said);
+    ASSERT_NE(at, lines.end()) << run.err;
+    EXPECT_EQ(*(at + 1), "Traceback (most recent call last):") << run.err;
+    EXPECT_NE(lines.back().find("/nonexistent/folder/p.png"), std::string::npos) << run.err;
 }
 
 // A name for a test's shared storages that no other run uses: the unique
