@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -25,6 +26,42 @@ std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
 }  // namespace
 
 HostRun::HostRun(ConfigFile& config, RunOptions options) : config_(config), options_(std::move(options)) {}
+
+bool HostRun::outputsStandAlone(std::string& refused) const
+{
+    struct Output {
+        const char* option;
+        const std::string& path;
+    };
+    const Output outputs[] = {{"--record", options_.outputs.record}, {"--plot", options_.plot}};
+    for (const Output& output : outputs) {
+        if (output.path.empty()) {
+            continue;
+        }
+        const std::string named = std::string(output.option) + " " + output.path;
+        if (platform::sameFile(output.path, config_.fileName())) {
+            refused = named + " is the configuration file " + config_.fileName();
+            return false;
+        }
+        for (const DeviceConfig& device : config_.devices()) {
+            if (platform::sameFile(output.path, device.libraryPath)) {
+                refused = named + " is the library of " + deviceText(config_, device);
+                return false;
+            }
+        }
+    }
+    // The script would draw the picture over the record it reads.
+    const auto place = [](const std::string& path) {
+        std::error_code failure;
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, failure), failure);
+    };
+    if (!options_.plot.empty() && (platform::sameFile(options_.outputs.record, options_.plot) ||
+                                   place(options_.outputs.record) == place(options_.plot))) {
+        refused = "--record " + options_.outputs.record + " and --plot " + options_.plot + " are one file";
+        return false;
+    }
+    return true;
+}
 
 bool HostRun::drawPicture(const std::string& recordPath) const
 {
@@ -58,6 +95,11 @@ int HostRun::run()
         options_.outputs.record = options_.plot + ".jsonl";
     }
     const std::string& recordPath = options_.outputs.record;
+    std::string refused;
+    if (!outputsStandAlone(refused)) {
+        say(refused + ": give the samples a file of their own");
+        return kExitUsage;
+    }
 
     LogSettings log = defaultLogSettings("vantrel-host");
     log.debugLevel = options_.debugLevel;
@@ -164,6 +206,10 @@ int HostRun::run()
     }
     devices.clear();
     publishers.finish();
+    // A record that could not take its place (said by its publisher).
+    if (result == kExitOk && publishers.broken()) {
+        result = kExitUsage;
+    }
 
     if (!options_.plot.empty() && !drawPicture(recordPath) && result == kExitOk) {
         result = kExitUsage;

@@ -31,6 +31,10 @@ public:
     int run();
 
 private:
+    // False with the reason when --record or --plot names the configuration
+    // file, a device's library, or both the same file (also through other
+    // paths: the files' identity decides).
+    bool outputsStandAlone(std::string& refused) const;
     // Runs the plot script on the record; false (said) when there is no
     // picture.
     bool drawPicture(const std::string& recordPath) const;

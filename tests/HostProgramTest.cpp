@@ -311,6 +311,86 @@ TEST(HostProgram, APlotThatFailsShowsTheScriptsMessages)
     EXPECT_NE(lines.back().find("/nonexistent/folder/p.png"), std::string::npos) << run.err;
 }
 
+// The record never takes the place of the configuration or a library, also
+// when its name is another path to the same file.
+TEST(HostProgram, TheRecordIsNeverTheConfigurationOrTheLibrary)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    TempFolder folder;
+    const std::string config = folder.path + "/mine.cfg";
+    std::ofstream(config) << flock.config();
+    std::filesystem::create_hard_link(config, folder.path + "/other-name.cfg");
+    std::filesystem::create_directory(folder.path + "/sub");
+    std::filesystem::create_symlink(kit::modulePath(), folder.path + "/module-link.so");
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"mine.cfg", "--record mine.cfg is the configuration file " + config},
+        {"sub/../other-name.cfg", "--record sub/../other-name.cfg is the configuration file " + config},
+        {"module-link.so", "--record module-link.so is the library of device \"flock\" (" + config + ":2)"},
+        {"R.jsonl --plot ./R.jsonl", "--record R.jsonl and --plot ./R.jsonl are one file"},
+    };
+    for (const auto& [options, message] : cases) {
+        const Finished run = runScript("cd '" + folder.path + "' && timeout -k 5 10 HOST run '" + config +
+                                       "' --format jsonl --duration 1 --record " + options + " >OUT 2>ERR");
+        EXPECT_EQ(run.status, 2) << options;
+        EXPECT_EQ(run.err, "vantrel-host: " + message + ": give the samples a file of their own\n") << options;
+    }
+    EXPECT_EQ(contentOf(config), flock.config());
+    EXPECT_TRUE(flock.simulator.received().empty());
+}
+
+// A record replaces a file of its name only when the devices ran: not after a
+// failed init, and no empty record of --plot is left behind.
+TEST(HostProgram, ARecordReplacesAFileOnlyWhenTheDevicesRan)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    TempFolder folder;
+    const std::string record = folder.path + "/R.csv";
+    std::ofstream(record) << "an earlier record\n";
+    kit::TempFile badUnits("device flock \"" + kit::modulePath() + "\" 33\n"), config(flock.config());
+    Finished run = runScript("HOST run '" + badUnits.path() + "' --format jsonl --record '" + record + "' >OUT 2>ERR");
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(contentOf(record), "an earlier record\n");
+    run = runScript("HOST run '" + badUnits.path() + "' --format jsonl --plot '" + folder.path + "/P.png' >OUT 2>ERR");
+    EXPECT_EQ(run.status, 1) << run.err;
+    // Nothing else in the folder: no P.png.jsonl, no temporary file.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"R.csv"});
+
+    run = runScript("HOST run '" + config.path() + "' --format jsonl --duration 1 --record '" + record + "' >OUT 2>ERR");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = linesOf(contentOf(record));
+    ASSERT_GT(lines.size(), 50u);
+    EXPECT_EQ(lines.front(), "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons");
+    EXPECT_EQ(lines.size(), linesOf(run.out).size() + 1);
+    names.clear();
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"R.csv"});
+}
+
+// An output that stops taking lines ends the run, named with the system's
+// reason.
+TEST(HostProgram, AnOutputThatBreaksIsNamedWithTheReason)
+{
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config()), status("");
+    // head takes the first line and closes the pipe.
+    const Finished run = runScript("{ timeout -k 5 30 HOST run '" + config.path() + "' --format jsonl 2>ERR; echo \\$? >'" +
+                                   status.path() + "'; } | head -n 1 >OUT");
+    EXPECT_EQ(contentOf(status.path()), "2\n");
+    const std::vector<std::string> lines = linesOf(run.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "vantrel-host: an output cannot be written any more (standard output: Broken pipe): stopping")
+        << run.err;
+}
+
 // A name for a test's shared storages that no other run uses: the unique
 // part of a temporary file's name.
 std::string blockName(const kit::TempFile& marker)
