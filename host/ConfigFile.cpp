@@ -1,8 +1,10 @@
 #include "ConfigFile.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace host {
@@ -61,15 +63,33 @@ bool isDeviceKeyword(const std::string& word)
 
 bool ConfigFile::read(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        fileName_ = path;
-        errors_.assign(1, path + ": cannot read the file");
+    fileName_ = path;
+    devices_.clear();
+    std::error_code failure;
+    if (std::filesystem::is_directory(path, failure)) {
+        errors_.assign(1, path + ": is a folder: give the path of a configuration file in it");
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parse(text.str(), path);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        errors_.assign(1, path + ": cannot read the file: " + std::strerror(errno) +
+                              ": give the path of a configuration file");
+        return false;
+    }
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        text.append(buffer, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int reason = errno;
+    std::fclose(file);
+    if (failed) {
+        errors_.assign(1, path + ": cannot read the file: " + std::strerror(reason) +
+                              ": give the path of a configuration file");
+        return false;
+    }
+    return parse(text, path);
 }
 
 bool ConfigFile::parse(const std::string& text, const std::string& fileName)
@@ -78,14 +98,18 @@ bool ConfigFile::parse(const std::string& text, const std::string& fileName)
     folder_ = std::filesystem::path(fileName).parent_path().string();
     devices_.clear();
     errors_.clear();
-    std::istringstream input(text);
+    // An editor's byte order mark (UTF-8) is no part of the first word.
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+    const bool marked = text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0;
+    std::istringstream input(marked ? text.substr(sizeof kByteOrderMark - 1) : text);
     std::string row;
     std::uint32_t number = 0;
     while (std::getline(input, row)) {
         parseLine(++number, row);
     }
     if (devices_.empty() && errors_.empty()) {
-        errors_.push_back(fileName_ + ": no device line (device NAME LIBRARY [ARGUMENT...])");
+        errors_.push_back(fileName_ +
+                          ": no device line: begin each device's block with the line device NAME LIBRARY [ARGUMENT...]");
     }
     return errors_.empty();
 }
@@ -99,7 +123,7 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
 {
     std::vector<std::string> words;
     if (!splitWords(row, words)) {
-        errors_.push_back(where(number, "unterminated quote"));
+        errors_.push_back(where(number, "unterminated quote: close it with a second \""));
         return;
     }
     if (words.empty()) {
@@ -123,12 +147,12 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
         device.options = std::make_unique<OptionBlock>();
         const std::vector<std::string> args(words.begin() + 3, words.end());
         if (device.options->setDeviceLine(number, device.name, args) != OptionBlock::Limit::Kept) {
-            errors_.push_back(where(number, "more than 64 arguments on the device line"));
+            errors_.push_back(where(number, "more than 64 arguments on the device line: the module takes 64; remove the rest"));
         }
         for (const DeviceConfig& other : devices_) {
             if (!other.library.empty() && other.name == device.name) {
                 errors_.push_back(where(number, "a second device named \"" + device.name + "\" (the first is at line " +
-                                                    std::to_string(other.line) + ")"));
+                                                    std::to_string(other.line) + "): give each device a name of its own"));
             }
         }
         devices_.push_back(std::move(device));
@@ -136,7 +160,9 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
         return;
     }
     if (devices_.empty()) {
-        errors_.push_back(where(number, "option \"" + words[0] + "\" before the first device line"));
+        errors_.push_back(where(number, "option \"" + words[0] +
+                                            "\" before the first device line: put the line device NAME LIBRARY "
+                                            "[ARGUMENT...] above it"));
         return;
     }
     DeviceConfig& device = devices_.back();
@@ -144,12 +170,15 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
     switch (device.options->addOptionLine(number, words[0], args)) {
     case OptionBlock::Limit::TooManyLines:
         if (!deviceTooLong_) {
-            errors_.push_back(where(number, "more than 32 option lines for device \"" + device.name + "\""));
+            errors_.push_back(where(number, "more than 32 option lines for device \"" + device.name +
+                                                "\": the module takes 32; remove this line and the device's lines "
+                                                "after it"));
             deviceTooLong_ = true;
         }
         break;
     case OptionBlock::Limit::TooManyArgs:
-        errors_.push_back(where(number, "more than 64 arguments for option \"" + words[0] + "\""));
+        errors_.push_back(where(number, "more than 64 arguments for option \"" + words[0] +
+                                            "\": the module takes 64; remove the rest"));
         break;
     case OptionBlock::Limit::Kept:
         break;
