@@ -79,16 +79,17 @@ flocksim::Motion demoMotion()
 }
 
 struct SimulatedFlock {
-    SimulatedFlock() : simulator(setup())
+    // mouse: the bus address of the unit with the mouse.
+    explicit SimulatedFlock(std::uint32_t mouse = 2) : simulator(setup(mouse)), mouse(mouse)
     {
         std::string problem;
         started = simulator.start(problem);
         EXPECT_TRUE(started) << problem;
     }
-    static flocksim::Setup setup()
+    static flocksim::Setup setup(std::uint32_t mouse)
     {
         flocksim::Setup flock = flocksim::Setup::flock(3, 1);
-        flock.units[1].mouse = true;
+        flock.units[mouse - 1].mouse = true;
         flock.motion = demoMotion();
         return flock;
     }
@@ -97,9 +98,10 @@ struct SimulatedFlock {
         return "# hand-written\n"
                "device " + name + " \"" + kit::modulePath() + "\" 2\n"
                "  port " + simulator.linePath() + "\n"
-               "  mouse 2\n";
+               "  mouse " + std::to_string(mouse) + "\n";
     }
     flocksim::FlockSimulator simulator;
+    std::uint32_t mouse;
     bool started = false;
 };
 
@@ -389,6 +391,46 @@ TEST(HostProgram, AnOutputThatBreaksIsNamedWithTheReason)
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "vantrel-host: an output cannot be written any more (standard output: Broken pipe): stopping")
         << run.err;
+}
+
+// The rows of the live table as last drawn: each redraw starts with the
+// cursor moved up and every line cleared; the escape sequences are left out.
+std::vector<std::string> lastTable(const std::string& screen)
+{
+    const std::size_t redraw = screen.rfind("A\x1b[2K");
+    std::vector<std::string> rows;
+    for (const std::string& line : linesOf(screen.substr(redraw == std::string::npos ? 0 : redraw + 1))) {
+        if (line.compare(0, 4, "\x1b[2K") == 0) {
+            rows.push_back(line.substr(4));
+        }
+    }
+    return rows;
+}
+
+// The buttons of a mouse show on the row of the sensor of its unit: with a
+// mouse on the second sensor (bus address 3), on output tracker 2's row.
+TEST(HostProgram, TheTableShowsAMousesButtonsBesideItsOwnSensor)
+{
+    SimulatedFlock flock(3);
+    ASSERT_TRUE(flock.started);
+    kit::TempFile config(flock.config());
+    const Finished run =
+        runScript("HOST run '" + config.path() + "' --format table --quiet --duration 2 >OUT 2>ERR");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> rows = lastTable(run.out);
+    ASSERT_EQ(rows.size(), 3u) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0);
+    std::istringstream first(rows[1]), second(rows[2]);
+    std::string words[2][10];
+    for (int i = 0; i < 10; ++i) {
+        first >> words[0][i];
+        second >> words[1][i];
+    }
+    // device, ID, x, y, z, azimuth, elevation, roll, buttons, samples/s
+    EXPECT_EQ(words[0][1], "1");
+    EXPECT_EQ(words[0][8], "-") << rows[1];
+    EXPECT_EQ(words[1][1], "2");
+    EXPECT_EQ(words[1][8].size(), 3u) << rows[2];
+    EXPECT_EQ(words[1][8].find_first_not_of("01"), std::string::npos) << rows[2];
 }
 
 // A name for a test's shared storages that no other run uses: the unique
