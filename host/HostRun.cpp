@@ -151,10 +151,18 @@ int HostRun::run()
     }
     // In the order of the file: the devices take their storage entries in
     // that order.
+    // configure is the first step that needs answers of the flock: when it
+    // fails, the module has said what went wrong, and the host says where to
+    // look.
     const struct Step {
         const char* name;
         bool (DeviceRunner::*call)();
-    } steps[] = {{"init", &DeviceRunner::init}, {"configure", &DeviceRunner::configure}, {"start", &DeviceRunner::start}};
+        const char* hint;
+    } steps[] = {{"init", &DeviceRunner::init, ""},
+                 {"configure", &DeviceRunner::configure,
+                  ": the flock did not answer as it should; check that it is switched on, the cable, that its baud rate "
+                  "is the configuration's (38400 unless a baud line says otherwise), and the flock's address switches"},
+                 {"start", &DeviceRunner::start, ""}};
     for (const Step& step : steps) {
         for (auto& device : devices) {
             if (RunLoop::stopRequested()) {
@@ -163,7 +171,7 @@ int HostRun::run()
                 return kExitOk;
             }
             if (!((*device).*step.call)()) {
-                say(deviceText(config_, device->config()) + ": " + step.name + " failed");
+                say(deviceText(config_, device->config()) + ": " + step.name + " failed" + step.hint);
                 return kExitDevice;
             }
         }

@@ -20,6 +20,7 @@
 
 #include "FlockSimulator.h"
 #include "Motion.h"
+#include "PseudoTerminal.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
 
@@ -431,6 +432,25 @@ TEST(HostProgram, TheTableShowsAMousesButtonsBesideItsOwnSensor)
     EXPECT_EQ(words[1][1], "2");
     EXPECT_EQ(words[1][8].size(), 3u) << rows[2];
     EXPECT_EQ(words[1][8].find_first_not_of("01"), std::string::npos) << rows[2];
+}
+
+// A port that opens but where no flock answers: after the module's own
+// message, what to look at.
+TEST(HostProgram, APortWhereNoFlockAnswersSaysWhatToCheck)
+{
+    flocksim::PseudoTerminal line;
+    std::string problem;
+    ASSERT_TRUE(line.open(problem)) << problem;
+    kit::TempFile config("device flock \"" + kit::modulePath() + "\" 2\n  port " + line.slavePath() + "\n");
+    const Finished run = runScript("timeout -k 5 60 HOST run '" + config.path() + "' --format jsonl >OUT 2>ERR");
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::vector<std::string> lines = linesOf(run.err);
+    ASSERT_GE(lines.size(), 2u) << run.err;
+    EXPECT_NE(lines[lines.size() - 2].find("ERROR: CVantrel: Could not start group mode."), std::string::npos) << run.err;
+    EXPECT_EQ(lines.back(), "vantrel-host: device \"flock\" (" + config.path() +
+                                ":1): configure failed: the flock did not answer as it should; check that it is "
+                                "switched on, the cable, that its baud rate is the configuration's (38400 unless a "
+                                "baud line says otherwise), and the flock's address switches");
 }
 
 // A name for a test's shared storages that no other run uses: the unique
