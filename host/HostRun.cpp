@@ -68,6 +68,11 @@ bool HostRun::drawPicture(const std::string& recordPath) const
     // Each word as it is: no shell sees the names.
     std::vector<std::string> command = options_.python;
     command.insert(command.end(), {options_.plotScript, recordPath, options_.plot});
+    // The record's positions are in the run's units.
+    const Units units = options_.outputs.pose.units;
+    if (units != Units::Feet) {
+        command.insert(command.end(), {"--units", units == Units::Inches ? "inches" : "m"});
+    }
     const platform::ProgramRun plot = platform::runProgram(command);
     if (!plot.started) {
         say("no picture: cannot start \"" + command[0] + "\": " + plot.errors + " (" + options_.plotScript +

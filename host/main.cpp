@@ -25,6 +25,8 @@ namespace {
 struct Words {
     std::string format;    // turned into OutputOptions::format (formatOf)
     std::string duration;  // turned into RunOptions::duration (readDuration)
+    std::string units = "feet";        // OutputOptions::pose
+    std::string rotation = "euler";
 };
 
 // The outputs, which run, demo and watch have alike.
@@ -37,6 +39,12 @@ void addOutputOptions(CLI::App& command, host::RunOptions& options, Words& words
     command.add_option("--duration", words.duration, "end the run after SECONDS (more than 0, at most one year)");
     command.add_option("--record", options.outputs.record,
                        "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
+    command.add_option("--units", words.units, "the positions of jsonl, csv and OSC in feet (default), inches or m")
+        ->check(CLI::IsMember({"feet", "inches", "m"}));
+    command.add_option("--rotation", words.rotation,
+                       "the orientations of jsonl, csv and OSC as euler angles (default), a quaternion (w, x, y, z) "
+                       "or a matrix (row by row)")
+        ->check(CLI::IsMember({"euler", "quaternion", "matrix"}));
 }
 
 // The options of run and demo.
@@ -268,6 +276,12 @@ int main(int argc, char** argv)
         return host::kExitUsage;
     }
     options.outputs.format = formatOf(words.format);
+    options.outputs.pose.units = words.units == "inches" ? host::Units::Inches
+                                 : words.units == "m"    ? host::Units::Meters
+                                                         : host::Units::Feet;
+    options.outputs.pose.rotation = words.rotation == "quaternion" ? host::Rotation::Quaternion
+                                    : words.rotation == "matrix"   ? host::Rotation::Matrix
+                                                                   : host::Rotation::Euler;
 
     platform::installStopHandler(&host::RunLoop::requestStop);
     if (watch->parsed()) {

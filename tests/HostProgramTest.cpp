@@ -282,9 +282,11 @@ TEST(HostProgram, ThePlotsNameIsNoCommand)
     ASSERT_TRUE(flock.started);
     kit::TempFile config(flock.config());
     TempFolder folder;
-    // Run in the folder: a shell would make the file "injected" there.
+    // Run in the folder: a shell would make the file "injected" there. (The
+    // record in metres and quaternions: the script draws those too.)
     const Finished run = runScript("cd '" + folder.path + "' && HOST run '" + config.path() +
-                                   "' --format jsonl --duration 1 --plot 'p\\$(touch injected).png' >OUT 2>ERR");
+                                   "' --format jsonl --units m --rotation quaternion --duration 1 "
+                                   "--plot 'p\\$(touch injected).png' >OUT 2>ERR");
     EXPECT_FALSE(std::filesystem::exists(folder.path + "/injected")) << run.err;
     // The record and the picture under the names as given.
     const std::string literal = folder.path + "/p$(touch injected).png";

@@ -9,8 +9,8 @@
 
 namespace host {
 
-LinePublisher::LinePublisher(std::FILE* stream, Format format, bool ownsStream, std::string name)
-    : stream_(stream), format_(format), ownsStream_(ownsStream), name_(std::move(name))
+LinePublisher::LinePublisher(std::FILE* stream, Format format, bool ownsStream, std::string name, PoseForm form)
+    : stream_(stream), format_(format), form_(form), ownsStream_(ownsStream), name_(std::move(name))
 {
 }
 
@@ -37,7 +37,7 @@ void LinePublisher::begin(const std::vector<DeviceInfo>& devices)
         names_.push_back(format_ == Format::Csv ? csvDeviceName(device.name) : jsonDeviceName(device.name));
     }
     if (format_ == Format::Csv && stream_ != nullptr) {
-        std::fputs(csvHeader(), stream_);
+        std::fputs(csvHeader(form_.rotation), stream_);
     }
     begun_ = true;
 }
@@ -52,8 +52,8 @@ void LinePublisher::publish(const ReceivedRecord& record)
         if (sample.device >= names_.size()) {
             continue;
         }
-        const std::size_t length = format_ == Format::Csv ? csvLine(line_, sample, names_[sample.device])
-                                                          : jsonLine(line_, sample, names_[sample.device]);
+        const std::size_t length = format_ == Format::Csv ? csvLine(line_, sample, names_[sample.device], form_)
+                                                          : jsonLine(line_, sample, names_[sample.device], form_);
         if (std::fwrite(line_, 1, length, stream_) != length && error_ == 0) {
             error_ = errno;
         }
@@ -132,7 +132,7 @@ std::unique_ptr<Publisher> makeStandardOutputLines(const OutputOptions& options,
     }
     std::FILE* data = platform::takeStandardOutput();
     const bool own = data != nullptr;
-    return std::make_unique<LinePublisher>(own ? data : stdout, options.format, own);
+    return std::make_unique<LinePublisher>(own ? data : stdout, options.format, own, "standard output", options.pose);
 }
 
 // --record FILE: the same lines in a file of their own, whatever shows on
@@ -151,7 +151,7 @@ std::unique_ptr<Publisher> makeRecordFile(const OutputOptions& options, std::str
             error = "cannot write \"" + options.record + "\": " + std::strerror(errno);
             return nullptr;
         }
-        return std::make_unique<LinePublisher>(file, format, true, name);
+        return std::make_unique<LinePublisher>(file, format, true, name, options.pose);
     }
     // A file: a new one beside it, which takes its place at the end.
     std::string temporary;
@@ -161,7 +161,7 @@ std::unique_ptr<Publisher> makeRecordFile(const OutputOptions& options, std::str
         error = "cannot write \"" + options.record + "\": " + reason;
         return nullptr;
     }
-    auto record = std::make_unique<LinePublisher>(file, format, true, name);
+    auto record = std::make_unique<LinePublisher>(file, format, true, name, options.pose);
     record->replaceOnFinish(temporary, options.record);
     return record;
 }

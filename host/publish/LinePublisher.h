@@ -17,7 +17,9 @@ class LinePublisher : public Publisher {
 public:
     // format: JsonLines or Csv. ownsStream: the publisher closes the stream
     // when it finishes. name: the output in messages ("standard output").
-    LinePublisher(std::FILE* stream, Format format, bool ownsStream, std::string name = "standard output");
+    // form: the poses' units and orientation form.
+    LinePublisher(std::FILE* stream, Format format, bool ownsStream, std::string name = "standard output",
+                  PoseForm form = PoseForm());
     ~LinePublisher() override;
     LinePublisher(const LinePublisher&) = delete;
     LinePublisher& operator=(const LinePublisher&) = delete;
@@ -42,6 +44,7 @@ public:
 private:
     std::FILE* stream_;
     Format format_;
+    PoseForm form_;
     bool ownsStream_;
     bool broken_ = false;
     bool begun_ = false;

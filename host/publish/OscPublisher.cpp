@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "OutputOptions.h"
+#include "PoseForm.h"
 #include "SampleRecords.h"
 #include "host/Say.h"
 
@@ -102,7 +103,7 @@ void OscPublisher::addDevice(const std::string& deviceName, std::uint32_t tracke
         address.path = prefix + "/tracker/" + std::to_string(id);
         if (address.message == nullptr) {
             address.message = lo_message_new();
-            for (int i = 0; i < 6; ++i) {
+            for (int i = 0; i < 3 + host::orientationCount(form_.rotation); ++i) {
                 lo_message_add_float(address.message, 0.0f);
             }
             lo_message_get_argv(address.message);  // liblo makes the argument table on first use
@@ -171,8 +172,25 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
         if (id >= 1 && id <= kSharedListCapacity && trackers_[id - 1].message != nullptr) {
             trackerAddress = &trackers_[id - 1];
             lo_arg** argv = lo_message_get_argv(trackerAddress->message);
-            for (int i = 0; i < 6; ++i) {
-                setArgument(argv[i], scaled(tracker->pose[i], 100000.0));
+            const double feet = host::feetIn(form_.units);
+            for (int i = 0; i < 3; ++i) {
+                setArgument(argv[i], scaled(tracker->pose[i], 100000.0 / feet));
+            }
+            if (form_.rotation == host::Rotation::Euler) {
+                for (int i = 3; i < 6; ++i) {
+                    setArgument(argv[i], scaled(tracker->pose[i], 100000.0));
+                }
+            } else {
+                std::int32_t pose[6];
+                for (int i = 0; i < 6; ++i) {
+                    pose[i] = static_cast<std::int32_t>(
+                        host::fromNetworkOrder(static_cast<std::uint32_t>(tracker->pose[i])));
+                }
+                double values[9];
+                const int count = host::orientationValues(form_.rotation, pose, values);
+                for (int i = 0; i < count; ++i) {
+                    setArgument(argv[3 + i], static_cast<float>(values[i]));
+                }
             }
         }
     }
@@ -236,7 +254,7 @@ std::unique_ptr<Publisher> makeOscPublisher(const OutputOptions& options, std::s
     if (options.osc.empty()) {
         return nullptr;
     }
-    auto osc = std::make_unique<OscPublisher>();
+    auto osc = std::make_unique<OscPublisher>(options.pose);
     if (!osc->open(options.osc, options.oscHops, error)) {
         return nullptr;
     }
