@@ -1,10 +1,16 @@
 #include "ModuleLibrary.h"
 
 #include "platform/DynamicLibrary.h"
+#include "platform/HostPlatform.h"
 
 namespace host {
 
-ModuleLibrary::ModuleLibrary(const std::string& path) : handle_(platform::loadLibrary(path.c_str())) {}
+ModuleLibrary::ModuleLibrary(const std::string& path) : handle_(platform::loadLibrary(path.c_str()))
+{
+    if (handle_ == nullptr) {
+        loadError_ = platform::lastLibraryError();
+    }
+}
 
 ModuleLibrary::~ModuleLibrary()
 {

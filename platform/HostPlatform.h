@@ -39,6 +39,10 @@ std::FILE* takeStandardOutput();
 // The folder that holds the running program, without a trailing separator.
 std::string programFolder();
 
+// Why the last loadLibrary (DynamicLibrary.h) of the calling thread failed:
+// dlerror's text, or the system's text of GetLastError.
+std::string lastLibraryError();
+
 // What became of a program that runProgram started.
 struct ProgramRun {
     bool started = false;  // false: it could not be started; errors says why

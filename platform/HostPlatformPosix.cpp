@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <spawn.h>
@@ -122,6 +123,12 @@ std::string errorText(int code)
 }
 
 }  // namespace
+
+std::string lastLibraryError()
+{
+    const char* text = ::dlerror();
+    return text != nullptr ? text : "unknown reason";
+}
 
 ProgramRun runProgram(const std::vector<std::string>& arguments)
 {

@@ -157,6 +157,11 @@ std::string folderOf(const std::string& path)
 
 }  // namespace
 
+std::string lastLibraryError()
+{
+    return errorText(::GetLastError());
+}
+
 ProgramRun runProgram(const std::vector<std::string>& arguments)
 {
     ProgramRun run;

@@ -212,7 +212,10 @@ TEST(HostProgram, DevicesThatCannotRunEndItWithTheirReason)
     kit::TempFile missing("\ndevice flock /nonexistent/libvantrel.so 2\n");
     Finished run = runScript("HOST run '" + missing.path() + "' >OUT 2>ERR");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "vantrel-host: " + missing.path() + ":2: cannot load library \"/nonexistent/libvantrel.so\"\n");
+    EXPECT_EQ(run.err, "vantrel-host: " + missing.path() +
+                           ":2: cannot load library \"/nonexistent/libvantrel.so\" (/nonexistent/libvantrel.so: cannot "
+                           "open shared object file: No such file or directory): give the module's path, absolute or "
+                           "from the file's folder\n");
 
     // init fails: the module's own message, then the host's summary, exit 1.
     kit::TempFile badUnits("device flock \"" + kit::modulePath() + "\" 33\n");
