@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "ConfigCheck.h"
 #include "ConfigFile.h"
 #include "DemoFlock.h"
 #include "HostRun.h"
@@ -260,6 +262,12 @@ int main(int argc, char** argv)
     watch->add_option("NAME", shmName, "the name given to --shm")->required();
     addOutputOptions(*watch, watchOptions, watchWords);
 
+    std::string checked;
+    CLI::App* check = app.add_subcommand(
+        "check", "tell whether a configuration file would run: every problem with its line, no device started "
+                 "(exit 0: it would run, 1: it would not)");
+    check->add_option("FILE", checked, "the configuration file")->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -267,6 +275,10 @@ int main(int argc, char** argv)
         return status == 0 ? 0 : host::kExitUsage;
     }
 
+    if (check->parsed()) {
+        host::ConfigCheck checker;
+        return checker.run(checked, std::cout);
+    }
     CLI::App* command = watch->parsed() ? watch : run->parsed() ? run : demo;
     host::RunOptions& options = watch->parsed() ? watchOptions : run->parsed() ? runOptions : demoOptions;
     const Words& words = watch->parsed() ? watchWords : run->parsed() ? runWords : demoWords;
