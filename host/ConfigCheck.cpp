@@ -267,6 +267,10 @@ void ConfigCheck::checkDevice(DeviceConfig& device, std::uint32_t)
 
         const std::vector<ModuleMessage> messages = errorsOf(said);
         std::set<std::uint32_t> named;
+        // Of the messages without a line, the first for each line: those
+        // after it follow from it (a library that did not load has no entry
+        // points either).
+        std::set<std::uint32_t> placed;
         bool deviceLine = false;
         for (const ModuleMessage& message : messages) {
             if (message.line == original.lineNumber) {
@@ -316,7 +320,10 @@ void ConfigCheck::checkDevice(DeviceConfig& device, std::uint32_t)
             } else if (startsWith(message.text, "CDataStorage:")) {
                 hint = "The devices of the file take more than 32 trackers or controllers together.";
             }
-            add(line != nullptr ? line->lineNumber : original.lineNumber, withHint(message.text, hint));
+            const std::uint32_t number = line != nullptr ? line->lineNumber : original.lineNumber;
+            if (placed.insert(number).second) {
+                add(number, withHint(message.text, hint));
+            }
         }
         if (messages.empty()) {
             // Nothing said: a calibration library whose calib_init failed

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -456,6 +458,153 @@ TEST(HostProgram, APortWhereNoFlockAnswersSaysWhatToCheck)
                                 ":1): configure failed: the flock did not answer as it should; check that it is "
                                 "switched on, the cable, that its baud rate is the configuration's (38400 unless a "
                                 "baud line says otherwise), and the flock's address switches");
+}
+
+// The configurations that the README shows (not the transcripts of a shell),
+// each with the built module as its library and pseudo-terminals as ports.
+std::vector<std::string> readmeConfigurations(std::vector<std::unique_ptr<flocksim::PseudoTerminal>>& lines)
+{
+    std::vector<std::string> configurations;
+    std::istringstream readme(contentOf(std::string(VANTREL_SOURCE_DIR) + "/README.md"));
+    const std::regex deviceLine("^(\\s*device\\s+\\S+\\s+)\\S+(.*)$");
+    const std::regex portLine("^(\\s*)(port|serialport)\\s.*$");
+    std::string block;
+    bool inBlock = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.compare(0, 3, "```") == 0) {
+            if (inBlock && block.find("\ndevice ") != std::string::npos && block.find("\n$ ") == std::string::npos) {
+                configurations.push_back(block.substr(1));
+            }
+            inBlock = !inBlock;
+            block.clear();
+            continue;
+        }
+        if (!inBlock) {
+            continue;
+        }
+        if (std::regex_match(line, portLine)) {
+            lines.push_back(std::make_unique<flocksim::PseudoTerminal>());
+            std::string problem;
+            EXPECT_TRUE(lines.back()->open(problem)) << problem;
+            line = std::regex_replace(line, portLine, "$1port " + lines.back()->slavePath());
+        } else {
+            line = std::regex_replace(line, deviceLine, "$1\"" + kit::modulePath() + "\"$2");
+        }
+        block += "\n" + line;
+    }
+    return configurations;
+}
+
+// Every configuration of the README and of these tests would run: check
+// says so (exit 0) and sends nothing to the flock.
+TEST(HostProgram, CheckTakesTheConfigurationsOfTheReadmeAndTheTests)
+{
+    std::vector<std::unique_ptr<flocksim::PseudoTerminal>> lines;
+    std::vector<std::string> configurations = readmeConfigurations(lines);
+    ASSERT_GE(configurations.size(), 1u);
+    SimulatedFlock flock;
+    ASSERT_TRUE(flock.started);
+    configurations.push_back(flock.config());
+    for (const std::string& text : configurations) {
+        kit::TempFile config(text);
+        const Finished run = runScript("HOST check '" + config.path() + "' >OUT 2>ERR");
+        EXPECT_EQ(run.status, 0) << text << "\n" << run.out << run.err;
+        const std::vector<std::string> said = linesOf(run.out);
+        ASSERT_EQ(said.size(), 1u) << run.out;
+        EXPECT_EQ(said[0].substr(0, config.path().size() + 21), config.path() + ": the file would run:") << run.out;
+    }
+    EXPECT_TRUE(flock.simulator.received().empty());
+}
+
+// A file with a fault of every kind that the host and the module report:
+// every line is named, with what it wants.
+TEST(HostProgram, CheckNamesEveryFaultyLine)
+{
+    flocksim::PseudoTerminal line, second;
+    std::string problem;
+    ASSERT_TRUE(line.open(problem) && second.open(problem)) << problem;
+    const std::string module = "\"" + kit::modulePath() + "\"";
+    const std::string text =
+        "device a " + module + " 2\n"                                     // 1
+        "  port " + line.slavePath() + "\n"                               // 2
+        "  baud 1234\n"                                                   // 3: the port takes no such rate
+        "  mouse 2\n"                                                     // 4
+        "  srt\n"                                                         // 5: incomplete
+        "  filter on off\n"                                               // 6: too many
+        "  hemisphere w\n"                                                // 7: invalid string
+        "  sync maybe\n"                                                  // 8: found invalid string
+        "  measurementrate 300\n"                                         // 9: invalid ID
+        "  transmitterrotation 0 0 1 abc\n"                               // 10: invalid arg
+        "  sensoroffset 2 0 0 1 yards\n"                                  // 11: invalid unit
+        "  sensorrotation 9 0 1 0 90\n"                                   // 12: invalid tracker ID
+        "  order 3 2\n"                                                   // 13: refused
+        "  buttonorder 5 1 2 3\n"                                         // 14: invalid controller ID
+        "  buttonorder 2 1 1\n"                                           // 15: same ID
+        "  buttonorder 2 4\n"                                             // 16: invalid ID
+        "  valuatorscale 2 1.5 1\n"                                       // 17: invalid valuator ID
+        "  emulatetracker 2 [0,0,0,0,0,0] 0 0 0 0 0 0 7\n"                // 18: invalid button ID
+        "  hemispere -z\n"                                                // 19: unknown, near hemisphere
+        "  colour blue\n"                                                 // 20: unknown
+        "  controllerorder 2\n"                                           // 21: refused
+        "device b " + module + " 2\n"                                     // 22
+        "  mouse 2 200\n"                                                 // 23: invalid sensor ID
+        "  calibration /nonexistent/calib.so\n"                           // 24: cannot be loaded
+        "device c " + module + " 33\n"                                    // 25: invalid device line
+        "device d " + module + "\n"                                       // 26
+        "  port /nonexistent/port\n"                                      // 27: cannot be opened
+        "  port \"COM1\n"                                                 // 28: the host's: open quote
+        "device e /nonexistent/libvantrel.so\n"                          // 29: no library
+        "device f " + module + " 2\n"                                     // 30: a device that would run
+        "  port " + second.slavePath() + "\n"                             // 31
+        "device g " + module + " 31\n";                                   // 32: 2 + 31 trackers > 32
+    kit::TempFile config(text);
+    const Finished run = runScript("HOST check '" + config.path() + "' >OUT 2>ERR");
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    const std::string f = config.path() + ":";
+    const std::vector<std::string> expected{
+        f + "28: unterminated quote: close it with a second \"",
+        f + "3: CRS232H: Could not set the baud rate 1234. Expected: baud RATE: 1200, 2400, 4800, 9600, 19200, "
+            "38400, 57600 or 115200.",
+        f + "5: CVantrel: Incomplete option line found for SRT at line 5. Expected: srt ADDRESS: 1 to UNITS.",
+        f + "6: CVantrel: Too many args found for Filter at line 6. Expected: filter yes, on, no or off.",
+        f + "7: CVantrel: Invalid string found for Hemisphere at line 7. Expected: hemisphere +x, x, -x, +y, y, -y, "
+            "+z, z or -z.",
+        f + "8: CVantrel: Found Invalid string for Sync at line 8. Expected: sync yes, on, type1, type2, type3, no "
+            "or off.",
+        f + "9: CVantrel: Invalid ID found for MeasurementRate at line 9. Expected: measurementrate RATE: 20 to 144.",
+        f + "10: Invalid arg found for TransmitterRotation at line 10. Expected: transmitterrotation AXISX AXISY "
+            "AXISZ DEGREES.",
+        f + "11: Invalid unit found for SensorOffset at line 11. Expected: sensoroffset TRACKER X Y Z [UNIT: feet, "
+            "inches, meters, m or cm].",
+        f + "12: Invalid tracker ID found for SensorRotation at line 12. Expected: sensorrotation TRACKER AXISX "
+            "AXISY AXISZ DEGREES.",
+        f + "13: Can not change the order on input connector at line 13. The order of the flock's sensors is fixed "
+            "by their bus addresses: remove the line.",
+        f + "14: Invalid controller ID found for Order option at line 14. Expected: buttonorder CONTROLLER BUTTON....",
+        f + "15: Same ID found more than once in Order option at line 15. Expected: buttonorder CONTROLLER BUTTON....",
+        f + "16: Invalid ID found in Order option at line 16. Expected: buttonorder CONTROLLER BUTTON....",
+        f + "17: Invalid valuator ID found for ValuatorScale option at line 17. Expected: valuatorscale CONTROLLER "
+            "GAIN or [A3,A2,A1,A0], then VALUATOR... or all.",
+        f + "18: Invalid button ID found for EmulateTracker option at line 18. Ignored. Expected: emulatetracker "
+            "CONTROLLER [X,Y,Z,AZIM,ELEV,ROLL] V1 ... V6 [BUTTON].",
+        f + "19: CConfigH: Unknown option \"hemispere\" found at line 19. Did you mean hemisphere?",
+        f + "20: CConfigH: Unknown option \"colour\" found at line 20. The module knows no such keyword (README: the "
+            "table of keywords).",
+        f + "21: CConfigH: Unknown option \"controllerorder\" found at line 21. The order of the flock's mice is "
+            "fixed: remove the line.",
+        f + "23: CVantrel: Invalid sensor ID found for Mouse at line 23. Expected: mouse ADDRESS...: each 1 to 126.",
+        f + "24: CDynamicLibH: Can not load the library /nonexistent/calib.so. Give the calibration library's path.",
+        f + "25: CVantrel: Invalid arg found for Vantrel at line 25. The device line takes the number of tracker "
+            "units, 1 to 32: device NAME LIBRARY [UNITS].",
+        f + "27: CRS232H: Opening port /nonexistent/port: No such file or directory. Give the flock's serial port "
+            "(such as /dev/ttyS0 or /dev/ttyUSB0; on Windows COM3).",
+        f + "29: cannot load library \"/nonexistent/libvantrel.so\" (/nonexistent/libvantrel.so: cannot open shared "
+            "object file: No such file or directory): give the module's path, absolute or from the file's folder",
+        f + "32: CDataStorage: The new number is too big. The devices of the file take more than 32 trackers or "
+            "controllers together.",
+        config.path() + ": 25 problems; the file would not run",
+    };
+    EXPECT_EQ(linesOf(run.out), expected);
 }
 
 // A name for a test's shared storages that no other run uses: the unique
