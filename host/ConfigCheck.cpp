@@ -108,7 +108,8 @@ const OptionLine* lastLineOf(const ConfigBlock& block, const std::set<std::uint3
     const OptionLine* last = nullptr;
     for (std::uint32_t l = 0; l < block.lineCount && l < kMaxOptionLines; ++l) {
         const OptionLine& line = block.lines[l];
-        if (line.keyword != nullptr && leftOut.count(line.lineNumber) == 0 && findModuleKeyword(line.keyword) == wanted) {
+        if (line.keyword != nullptr && leftOut.count(line.lineNumber) == 0 &&
+            findModuleKeyword(line.keyword) == wanted) {
             last = &line;
         }
     }
@@ -173,15 +174,15 @@ int ConfigCheck::run(const std::string& path, std::ostream& out)
     problems_.clear();
     trackersBefore_ = 0;
     controllersBefore_ = 0;
-    const bool read = config_.read(path);
+    config_.read(path);
     // The host's own findings first, in the order of the file.
     for (const std::string& error : config_.errors()) {
         out << error << '\n';
     }
-    if (read || !config_.devices().empty()) {
-        for (std::uint32_t d = 0; d < config_.devices().size(); ++d) {
-            checkDevice(config_.devices()[d], d);
-        }
+    // Also the devices of a file with problems of its own (none when it
+    // could not be read).
+    for (DeviceConfig& device : config_.devices()) {
+        checkDevice(device);
     }
     std::stable_sort(problems_.begin(), problems_.end(),
                      [](const Problem& a, const Problem& b) { return a.line < b.line; });
@@ -199,7 +200,7 @@ int ConfigCheck::run(const std::string& path, std::ostream& out)
     return 1;
 }
 
-void ConfigCheck::checkDevice(DeviceConfig& device, std::uint32_t)
+void ConfigCheck::checkDevice(DeviceConfig& device)
 {
     if (device.library.empty() || !device.options) {
         return;  // a device line without a library: the file's own problem

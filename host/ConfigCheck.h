@@ -33,7 +33,9 @@ public:
     const std::vector<Problem>& problems() const { return problems_; }
 
 private:
-    void checkDevice(DeviceConfig& device, std::uint32_t index);
+    // Every problem of one device, each init with the storages as the devices
+    // before it left them.
+    void checkDevice(DeviceConfig& device);
     void add(std::uint32_t line, const std::string& text);
 
     ConfigFile config_;

@@ -108,8 +108,8 @@ bool ConfigFile::parse(const std::string& text, const std::string& fileName)
         parseLine(++number, row);
     }
     if (devices_.empty() && errors_.empty()) {
-        errors_.push_back(fileName_ +
-                          ": no device line: begin each device's block with the line device NAME LIBRARY [ARGUMENT...]");
+        errors_.push_back(fileName_ + ": no device line: begin each device's block with the line device NAME "
+                                      "LIBRARY [ARGUMENT...]");
     }
     return errors_.empty();
 }
@@ -147,12 +147,14 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
         device.options = std::make_unique<OptionBlock>();
         const std::vector<std::string> args(words.begin() + 3, words.end());
         if (device.options->setDeviceLine(number, device.name, args) != OptionBlock::Limit::Kept) {
-            errors_.push_back(where(number, "more than 64 arguments on the device line: the module takes 64; remove the rest"));
+            errors_.push_back(
+                where(number, "more than 64 arguments on the device line: the module takes 64; remove the rest"));
         }
         for (const DeviceConfig& other : devices_) {
             if (!other.library.empty() && other.name == device.name) {
                 errors_.push_back(where(number, "a second device named \"" + device.name + "\" (the first is at line " +
-                                                    std::to_string(other.line) + "): give each device a name of its own"));
+                                                    std::to_string(other.line) +
+                                                    "): give each device a name of its own"));
             }
         }
         devices_.push_back(std::move(device));

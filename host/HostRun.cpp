@@ -165,8 +165,9 @@ int HostRun::run()
         const char* hint;
     } steps[] = {{"init", &DeviceRunner::init, ""},
                  {"configure", &DeviceRunner::configure,
-                  ": the flock did not answer as it should; check that it is switched on, the cable, that its baud rate "
-                  "is the configuration's (38400 unless a baud line says otherwise), and the flock's address switches"},
+                  ": the flock did not answer as it should; check that it is switched on, the cable, that its baud "
+                  "rate is the configuration's (38400 unless a baud line says otherwise), and the flock's address "
+                  "switches"},
                  {"start", &DeviceRunner::start, ""}};
     for (const Step& step : steps) {
         for (auto& device : devices) {
