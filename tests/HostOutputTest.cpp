@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -295,12 +296,19 @@ TEST(HostOutput, OscCarriesTheFormsOfTheLines)
                                                 osc.lastBundleSize() - 20, &result);
     ASSERT_NE(message, nullptr) << result;
     EXPECT_STREQ(lo_message_get_types(message), "fffffff");
+    // The arguments lie 4-byte aligned in the message's data: read as bytes,
+    // not through the 8-byte aligned lo_arg union.
     lo_arg** argv = lo_message_get_argv(message);
-    EXPECT_FLOAT_EQ(argv[0]->f, 12.0f);
-    EXPECT_FLOAT_EQ(argv[3]->f, static_cast<float>(std::sqrt(0.5)));
-    EXPECT_NEAR(argv[4]->f, 0.0f, 1e-7);
-    EXPECT_FLOAT_EQ(argv[5]->f, static_cast<float>(std::sqrt(0.5)));
-    EXPECT_NEAR(argv[6]->f, 0.0f, 1e-7);
+    const auto value = [argv](int i) {
+        float f = 0.0f;
+        std::memcpy(&f, argv[i], sizeof f);
+        return f;
+    };
+    EXPECT_FLOAT_EQ(value(0), 12.0f);
+    EXPECT_FLOAT_EQ(value(3), static_cast<float>(std::sqrt(0.5)));
+    EXPECT_NEAR(value(4), 0.0f, 1e-7);
+    EXPECT_FLOAT_EQ(value(5), static_cast<float>(std::sqrt(0.5)));
+    EXPECT_NEAR(value(6), 0.0f, 1e-7);
     lo_message_free(message);
 }
 
