@@ -1,8 +1,10 @@
 #include "ConfigFile.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "vantrel/SharedStorages.h"
@@ -70,17 +72,35 @@ bool isDeviceKeyword(const std::string& word)
 
 bool ConfigFile::read(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        fileName_ = path;
-        errors_.assign(1, path + ": cannot read the file");
+    fileName_ = path;
+    devices_.clear();
+    std::error_code failure;
+    if (std::filesystem::is_directory(path, failure)) {
+        errors_.assign(1, path + ": is a folder: give the path of a configuration file in it");
         return false;
     }
-    std::string text(kMaxFileSize + 1, '\0');
-    file.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(file.gcount()));
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        errors_.assign(1, path + ": cannot read the file: " + std::strerror(errno) +
+                              ": give the path of a configuration file");
+        return false;
+    }
+    // At most one byte more than a configuration file may hold: /dev/zero
+    // and the like are refused without being read to their end.
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; text.size() <= kMaxFileSize && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        text.append(buffer, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int reason = errno;
+    std::fclose(file);
+    if (failed) {
+        errors_.assign(1, path + ": cannot read the file: " + std::strerror(reason) +
+                              ": give the path of a configuration file");
+        return false;
+    }
     if (text.size() > kMaxFileSize) {
-        fileName_ = path;
         errors_.assign(1, path + ": more than 1 MiB: not a configuration file");
         return false;
     }
@@ -99,7 +119,10 @@ bool ConfigFile::parse(const std::string& text, const std::string& fileName)
     }
     devices_.clear();
     errors_.clear();
-    std::istringstream input(text);
+    // An editor's byte order mark (UTF-8) is no part of the first word.
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+    const bool marked = text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0;
+    std::istringstream input(marked ? text.substr(sizeof kByteOrderMark - 1) : text);
     std::string row;
     std::uint32_t number = 0;
     while (std::getline(input, row)) {
@@ -110,7 +133,8 @@ bool ConfigFile::parse(const std::string& text, const std::string& fileName)
         parseLine(++number, row);
     }
     if (devices_.empty() && errors_.empty()) {
-        errors_.push_back(fileName_ + ": no device line (device NAME LIBRARY [ARGUMENT...])");
+        errors_.push_back(fileName_ + ": no device line: begin each device's block with the line device NAME "
+                                      "LIBRARY [ARGUMENT...]");
     }
     return errors_.empty();
 }
@@ -124,7 +148,7 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
 {
     std::vector<std::string> words;
     if (!splitWords(row, words)) {
-        errors_.push_back(where(number, "unterminated quote"));
+        errors_.push_back(where(number, "unterminated quote: close it with a second \""));
         return;
     }
     if (words.empty()) {
@@ -159,12 +183,14 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
         device.options = std::make_unique<OptionBlock>();
         const std::vector<std::string> args(words.begin() + 3, words.end());
         if (device.options->setDeviceLine(number, device.name, args) != OptionBlock::Limit::Kept) {
-            errors_.push_back(where(number, "more than 64 arguments on the device line"));
+            errors_.push_back(
+                where(number, "more than 64 arguments on the device line: the module takes 64; remove the rest"));
         }
         for (const DeviceConfig& other : devices_) {
             if (!other.library.empty() && other.name == device.name) {
                 errors_.push_back(where(number, "a second device named \"" + device.name + "\" (the first is at line " +
-                                                    std::to_string(other.line) + ")"));
+                                                    std::to_string(other.line) +
+                                                    "): give each device a name of its own"));
             }
         }
         devices_.push_back(std::move(device));
@@ -172,7 +198,9 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
         return;
     }
     if (devices_.empty()) {
-        errors_.push_back(where(number, "option \"" + words[0] + "\" before the first device line"));
+        errors_.push_back(where(number, "option \"" + words[0] +
+                                            "\" before the first device line: put the line device NAME LIBRARY "
+                                            "[ARGUMENT...] above it"));
         return;
     }
     DeviceConfig& device = devices_.back();
@@ -180,12 +208,15 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
     switch (device.options->addOptionLine(number, words[0], args)) {
     case OptionBlock::Limit::TooManyLines:
         if (!deviceTooLong_) {
-            errors_.push_back(where(number, "more than 32 option lines for device \"" + device.name + "\""));
+            errors_.push_back(where(number, "more than 32 option lines for device \"" + device.name +
+                                                "\": the module takes 32; remove this line and the device's lines "
+                                                "after it"));
             deviceTooLong_ = true;
         }
         break;
     case OptionBlock::Limit::TooManyArgs:
-        errors_.push_back(where(number, "more than 64 arguments for option \"" + words[0] + "\""));
+        errors_.push_back(where(number, "more than 64 arguments for option \"" + words[0] +
+                                            "\": the module takes 64; remove the rest"));
         break;
     case OptionBlock::Limit::Kept:
         break;

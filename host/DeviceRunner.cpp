@@ -30,7 +30,9 @@ bool DeviceRunner::load(const ConfigFile& file, std::string& error)
 {
     library_ = std::make_unique<ModuleLibrary>(config_.libraryPath);
     if (!library_->loaded()) {
-        error = file.where(config_.line, "cannot load library \"" + config_.libraryPath + "\": " + library_->failure());
+        error = file.where(config_.line, "cannot load library \"" + config_.libraryPath + "\" (" +
+                                             library_->loadError() +
+                                             "): give the module's path, absolute or from the file's folder");
         return false;
     }
     createDev_ = library_->createDev();

@@ -2,7 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <iostream>
 #include <memory>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "HostStorage.h"
 #include "RunLoop.h"
 #include "Say.h"
+#include "platform/HostPlatform.h"
 #include "publish/Publishers.h"
 
 namespace host {
@@ -25,6 +27,72 @@ std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
 
 HostRun::HostRun(ConfigFile& config, RunOptions options) : config_(config), options_(std::move(options)) {}
 
+bool HostRun::outputsStandAlone(std::string& refused) const
+{
+    struct Output {
+        const char* option;
+        const std::string& path;
+    };
+    const Output outputs[] = {{"--record", options_.outputs.record}, {"--plot", options_.plot}};
+    for (const Output& output : outputs) {
+        if (output.path.empty()) {
+            continue;
+        }
+        const std::string named = std::string(output.option) + " " + output.path;
+        if (platform::sameFile(output.path, config_.fileName())) {
+            refused = named + " is the configuration file " + config_.fileName();
+            return false;
+        }
+        for (const DeviceConfig& device : config_.devices()) {
+            if (platform::sameFile(output.path, device.libraryPath)) {
+                refused = named + " is the library of " + deviceText(config_, device);
+                return false;
+            }
+        }
+    }
+    // The script would draw the picture over the record it reads.
+    const auto place = [](const std::string& path) {
+        std::error_code failure;
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, failure), failure);
+    };
+    if (!options_.plot.empty() && (platform::sameFile(options_.outputs.record, options_.plot) ||
+                                   place(options_.outputs.record) == place(options_.plot))) {
+        refused = "--record " + options_.outputs.record + " and --plot " + options_.plot + " are one file";
+        return false;
+    }
+    return true;
+}
+
+bool HostRun::drawPicture(const std::string& recordPath) const
+{
+    // Each word as it is: no shell sees the names.
+    std::vector<std::string> command = options_.python;
+    command.insert(command.end(), {options_.plotScript, recordPath, options_.plot});
+    // The record's positions are in the run's units.
+    const Units units = options_.outputs.pose.units;
+    if (units != Units::Feet) {
+        command.insert(command.end(), {"--units", units == Units::Inches ? "inches" : "m"});
+    }
+    const platform::ProgramRun plot = platform::runProgram(command);
+    if (!plot.started) {
+        say("no picture: cannot start \"" + command[0] + "\": " + plot.errors + " (" + options_.plotScript +
+            " needs Python 3 with matplotlib; the samples are in " + recordPath + ")");
+        return false;
+    }
+    if (plot.exitCode != 0) {
+        say("no picture: " + options_.plotScript + " ended with exit code " + std::to_string(plot.exitCode) +
+            " (the samples are in " + recordPath + ")" + (plot.errors.empty() ? "" : "; it said:"));
+        std::cerr << plot.errors;
+        if (!plot.errors.empty() && plot.errors.back() != '\n') {
+            std::cerr << '\n';
+        }
+        std::cerr.flush();
+        return false;
+    }
+    say("picture in " + options_.plot);
+    return true;
+}
+
 int HostRun::run()
 {
     // Without --record, --plot draws from a record of its own.
@@ -32,6 +100,11 @@ int HostRun::run()
         options_.outputs.record = options_.plot + ".jsonl";
     }
     const std::string& recordPath = options_.outputs.record;
+    std::string refused;
+    if (!outputsStandAlone(refused)) {
+        say(refused + ": give the samples a file of their own");
+        return kExitUsage;
+    }
 
     LogSettings log = defaultLogSettings("vantrel-host");
     log.debugLevel = options_.debugLevel;
@@ -76,10 +149,19 @@ int HostRun::run()
     }
     // In the order of the file: the devices take their storage entries in
     // that order.
+    // configure is the first step that needs answers of the flock: when it
+    // fails, the module has said what went wrong, and the host says where to
+    // look.
     const struct Step {
         const char* name;
         bool (DeviceRunner::*call)();
-    } steps[] = {{"init", &DeviceRunner::init}, {"configure", &DeviceRunner::configure}, {"start", &DeviceRunner::start}};
+        const char* hint;
+    } steps[] = {{"init", &DeviceRunner::init, ""},
+                 {"configure", &DeviceRunner::configure,
+                  ": the flock did not answer as it should; check that it is switched on, the cable, that its baud "
+                  "rate is the configuration's (38400 unless a baud line says otherwise), and the flock's address "
+                  "switches"},
+                 {"start", &DeviceRunner::start, ""}};
     for (const Step& step : steps) {
         for (auto& device : devices) {
             if (RunLoop::stopRequested()) {
@@ -88,7 +170,7 @@ int HostRun::run()
                 return kExitOk;
             }
             if (!((*device).*step.call)()) {
-                say(deviceText(config_, device->config()) + ": " + step.name + " failed");
+                say(deviceText(config_, device->config()) + ": " + step.name + " failed" + step.hint);
                 return kExitDevice;
             }
         }
@@ -131,15 +213,13 @@ int HostRun::run()
     }
     devices.clear();
     publishers.finish();
+    // A record that could not take its place (said by its publisher).
+    if (result == kExitOk && publishers.broken()) {
+        result = kExitUsage;
+    }
 
-    if (!options_.plot.empty()) {
-        const std::string command = "\"" + options_.python + "\" \"" + options_.plotScript + "\" \"" + recordPath + "\" \"" + options_.plot + "\"";
-        if (std::system(command.c_str()) == 0) {
-            say("picture in " + options_.plot);
-        } else {
-            say("no picture: " + options_.plotScript + " needs \"" + options_.python + "\" with matplotlib (the samples are in " +
-                recordPath + ")");
-        }
+    if (!options_.plot.empty() && !drawPicture(recordPath) && result == kExitOk) {
+        result = kExitUsage;
     }
     return result;
 }

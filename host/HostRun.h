@@ -4,6 +4,7 @@
 // until a stop request, the run's duration, or the end of every device.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ConfigFile.h"
 #include "RunLoop.h"
@@ -16,7 +17,7 @@ struct RunOptions {
     double duration = 0.0;              // seconds; 0: until stopped
     std::string plot;                   // picture made from the record at the end
     std::string plotScript;             // the program that makes it
-    std::string python = "python3";     // the interpreter that runs it
+    std::vector<std::string> python{"python3"};  // the interpreter that runs it, with its first arguments
     std::int32_t debugLevel = 0;        // the logger's debug level
     bool quiet = false;                 // the module writes nothing
 };
@@ -30,6 +31,14 @@ public:
     int run();
 
 private:
+    // False with the reason when --record or --plot names the configuration
+    // file, a device's library, or both the same file (also through other
+    // paths: the files' identity decides).
+    bool outputsStandAlone(std::string& refused) const;
+    // Runs the plot script on the record; false (said) when there is no
+    // picture.
+    bool drawPicture(const std::string& recordPath) const;
+
     ConfigFile& config_;
     RunOptions options_;
 };

@@ -9,7 +9,7 @@ ModuleLibrary::ModuleLibrary(const std::string& path) : handle_(platform::loadLi
     if (handle_ == nullptr) {
         char reason[512];
         platform::libraryErrorText(reason, sizeof reason);
-        failure_ = reason;
+        loadError_ = reason;
     }
 }
 

@@ -15,8 +15,8 @@ public:
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
     bool loaded() const { return handle_ != nullptr; }
-    // Why it is not loaded, as the system's loader said.
-    const std::string& failure() const { return failure_; }
+    // Why it could not be loaded (the system's words); empty when loaded.
+    const std::string& loadError() const { return loadError_; }
     // Null when the library is not loaded or does not export the name.
     void* symbol(const char* name) const;
     CreateDevFunction createDev() const { return reinterpret_cast<CreateDevFunction>(symbol("createDev")); }
@@ -24,7 +24,7 @@ public:
 
 private:
     void* handle_ = nullptr;
-    std::string failure_;
+    std::string loadError_;
 };
 
 }  // namespace host

@@ -43,7 +43,8 @@ int RunLoop::run(std::chrono::milliseconds period, const std::function<int()>& s
             publishers_.refresh();
             refreshed = Clock::now();
             if (publishers_.broken()) {
-                say("an output cannot be written any more: stopping");
+                const std::string which = publishers_.breakage();
+                say("an output cannot be written any more" + (which.empty() ? "" : " (" + which + ")") + ": stopping");
                 return kExitUsage;
             }
         }

@@ -1,11 +1,17 @@
 // vantrel-host: runs device libraries from a configuration file, shows their
 // samples live and writes them for other programs. See the README's "Host
 // program" section, or vantrel-host --help.
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "ConfigCheck.h"
 #include "ConfigFile.h"
 #include "DemoFlock.h"
 #include "HostRun.h"
@@ -15,23 +21,38 @@
 
 namespace {
 
-// The outputs, which run, demo and watch have alike; the format's name is
-// turned into OutputOptions::format after parsing (formatOf).
-void addOutputOptions(CLI::App& command, host::RunOptions& options, std::string& format)
+// What the command line gives as words and the program checks after parsing
+// (CLI11 would answer a bad value with a message of its own, and a negative
+// duration with a number of 309 digits).
+struct Words {
+    std::string format;    // turned into OutputOptions::format (formatOf)
+    std::string duration;  // turned into RunOptions::duration (readDuration)
+    std::string units = "feet";        // OutputOptions::pose
+    std::string rotation = "euler";
+};
+
+// The outputs, which run, demo and watch have alike.
+void addOutputOptions(CLI::App& command, host::RunOptions& options, Words& words)
 {
-    command.add_option("--format", format,
+    command.add_option("--format", words.format,
                        "table: the live table; jsonl or csv: one line per changed sample "
                        "(default: the table on a terminal, jsonl elsewhere)")
         ->check(CLI::IsMember({"table", "jsonl", "csv"}));
-    command.add_option("--duration", options.duration, "end the run after SECONDS")->check(CLI::NonNegativeNumber);
+    command.add_option("--duration", words.duration, "end the run after SECONDS (more than 0, at most one year)");
     command.add_option("--record", options.outputs.record,
                        "write the samples' lines to FILE too (.csv: CSV, else jsonl)");
+    command.add_option("--units", words.units, "the positions of jsonl, csv and OSC in feet (default), inches or m")
+        ->check(CLI::IsMember({"feet", "inches", "m"}));
+    command.add_option("--rotation", words.rotation,
+                       "the orientations of jsonl, csv and OSC as euler angles (default), a quaternion (w, x, y, z) "
+                       "or a matrix (row by row)")
+        ->check(CLI::IsMember({"euler", "quaternion", "matrix"}));
 }
 
 // The options of run and demo.
-void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& format)
+void addRunOptions(CLI::App& command, host::RunOptions& options, Words& words)
 {
-    addOutputOptions(command, options, format);
+    addOutputOptions(command, options, words);
     command.add_option("--plot", options.plot, "at the end, draw the recorded samples into FILE.png (tools/plot.py)");
     command.add_option("--debug", options.debugLevel,
                        "the module's debug level: 1 the device, 3 the layers, 4 and up everything");
@@ -45,6 +66,45 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, std::string& fo
                        "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
     command.add_option("--osc-ttl", options.outputs.oscHops, "hops that multicast OSC datagrams may take")
         ->check(CLI::Range(1, 255));
+}
+
+// The longest run that --duration takes: one year.
+constexpr double kLongestDuration = 365.0 * 24.0 * 3600.0;
+
+// --duration SECONDS: a number above 0 and at most a year. False with the
+// message.
+bool readDuration(const std::string& text, double& seconds, std::string& error)
+{
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const double value = std::strtod(begin, &end);
+    if (text.empty() || end == begin || *end != '\0') {
+        error = "--duration: \"" + text + "\" is not a number of seconds";
+        return false;
+    }
+    // Also "nan", which fails every comparison.
+    if (!(value > 0.0 && value <= kLongestDuration)) {
+        error = "--duration: give more than 0 and at most " + std::to_string(static_cast<long>(kLongestDuration)) +
+                " seconds (one year), not " + text;
+        return false;
+    }
+    seconds = value;
+    return true;
+}
+
+// What the parser cannot check alone: the words' values and the options that
+// need one another. False with the message.
+bool checkWords(const CLI::App& command, const Words& words, host::RunOptions& options, std::string& error)
+{
+    if (command.count("--duration") > 0 && !readDuration(words.duration, options.duration, error)) {
+        return false;
+    }
+    if (command.get_option_no_throw("--osc-ttl") != nullptr && command.count("--osc-ttl") > 0 &&
+        options.outputs.osc.empty()) {
+        error = "--osc-ttl needs --osc HOST:PORT";
+        return false;
+    }
+    return true;
 }
 
 host::Format formatOf(const std::string& name)
@@ -67,14 +127,34 @@ std::string plotScript()
     return std::filesystem::exists(installed) ? installed : std::string(VANTREL_PLOT_SCRIPT);
 }
 
-// The system's Python, which has the system's matplotlib, before whatever
-// else the search path offers.
-std::string python()
+// The Python that runs the plot script, with its first arguments. POSIX: the
+// system's, which has the system's matplotlib, else the first python3 of the
+// search path. Windows: the first python.exe of the search path, else the
+// Python launcher py.exe with -3 (found here, by full path, so that no
+// program of the current folder is started instead).
+std::vector<std::string> python()
 {
 #if defined(_WIN32)
-    return "python";
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "";
+    for (const auto& [program, arguments] : {std::pair<const char*, std::vector<std::string>>{"python.exe", {}},
+                                             {"py.exe", {"-3"}}}) {
+        for (std::size_t begin = 0; begin <= folders.size();) {
+            std::size_t end = folders.find(';', begin);
+            end = end == std::string::npos ? folders.size() : end;
+            const std::string folder = folders.substr(begin, end - begin);
+            std::error_code failure;
+            if (!folder.empty() && std::filesystem::is_regular_file(std::filesystem::path(folder) / program, failure)) {
+                std::vector<std::string> command{(std::filesystem::path(folder) / program).string()};
+                command.insert(command.end(), arguments.begin(), arguments.end());
+                return command;
+            }
+            begin = end + 1;
+        }
+    }
+    return {"python.exe"};
 #else
-    return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    return {std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"};
 #endif
 }
 
@@ -137,17 +217,17 @@ int main(int argc, char** argv)
 
     host::RunOptions runOptions;
     std::string file;
-    std::string runFormat;
+    Words runWords;
     CLI::App* run = app.add_subcommand("run", "run the devices of a configuration file");
     run->add_option("FILE", file, "the configuration file")->required();
-    addRunOptions(*run, runOptions, runFormat);
+    addRunOptions(*run, runOptions, runWords);
 
     host::RunOptions demoOptions;
     std::string port;
-    std::string demoFormat;
+    Words demoWords;
     CLI::App* demo = app.add_subcommand(
         "demo", "run a simulated flock (two moving sensors, a mouse) for 10 seconds or --duration");
-    addRunOptions(*demo, demoOptions, demoFormat);
+    addRunOptions(*demo, demoOptions, demoWords);
     demo->add_option("--port", port,
                      std::string("the port of a flock simulator that runs already (needed where none is built in; "
                                  "flocksim ") +
@@ -155,11 +235,17 @@ int main(int argc, char** argv)
 
     host::RunOptions watchOptions;
     std::string shmName;
-    std::string watchFormat;
+    Words watchWords;
     CLI::App* watch = app.add_subcommand(
         "watch", "show the samples of a host that runs with --shm NAME, as run shows them, until that host ends");
     watch->add_option("NAME", shmName, "the name given to --shm")->required();
-    addOutputOptions(*watch, watchOptions, watchFormat);
+    addOutputOptions(*watch, watchOptions, watchWords);
+
+    std::string checked;
+    CLI::App* check = app.add_subcommand(
+        "check", "tell whether a configuration file would run: every problem with its line, no device started "
+                 "(exit 0: it would run, 1: it would not)");
+    check->add_option("FILE", checked, "the configuration file")->required();
 
     try {
         app.parse(argc, argv);
@@ -168,19 +254,34 @@ int main(int argc, char** argv)
         return status == 0 ? 0 : host::kExitUsage;
     }
 
+    if (check->parsed()) {
+        host::ConfigCheck checker;
+        return checker.run(checked, std::cout);
+    }
+    CLI::App* command = watch->parsed() ? watch : run->parsed() ? run : demo;
+    host::RunOptions& options = watch->parsed() ? watchOptions : run->parsed() ? runOptions : demoOptions;
+    const Words& words = watch->parsed() ? watchWords : run->parsed() ? runWords : demoWords;
+    std::string problem;
+    if (!checkWords(*command, words, options, problem)) {
+        host::say(problem);
+        return host::kExitUsage;
+    }
+    options.outputs.format = formatOf(words.format);
+    options.outputs.pose.units = words.units == "inches" ? host::Units::Inches
+                                 : words.units == "m"    ? host::Units::Meters
+                                                         : host::Units::Feet;
+    options.outputs.pose.rotation = words.rotation == "quaternion" ? host::Rotation::Quaternion
+                                    : words.rotation == "matrix"   ? host::Rotation::Matrix
+                                                                   : host::Rotation::Euler;
+
     platform::installStopHandler(&host::RunLoop::requestStop);
     if (watch->parsed()) {
-        watchOptions.outputs.format = formatOf(watchFormat);
         return host::watchStorages(shmName, watchOptions);
     }
+    options.plotScript = plotScript();
+    options.python = python();
     if (run->parsed()) {
-        runOptions.plotScript = plotScript();
-        runOptions.python = python();
-        runOptions.outputs.format = formatOf(runFormat);
         return runFile(file, std::move(runOptions));
     }
-    demoOptions.plotScript = plotScript();
-    demoOptions.python = python();
-    demoOptions.outputs.format = formatOf(demoFormat);
-    return runDemo(port, std::move(demoOptions), demo->get_option("--duration")->count() > 0);
+    return runDemo(port, std::move(demoOptions), demo->count("--duration") > 0);
 }

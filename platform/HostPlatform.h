@@ -5,6 +5,7 @@
 // and where the program lives. Host programs link this; the module does not.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -38,5 +39,47 @@ std::FILE* takeStandardOutput();
 
 // The folder that holds the running program, without a trailing separator.
 std::string programFolder();
+
+// What became of a program that runProgram started.
+struct ProgramRun {
+    bool started = false;  // false: it could not be started; errors says why
+    int exitCode = -1;     // its exit status; -1 when it did not end by itself
+    std::string errors;    // what it wrote on its standard error (the last 64 KiB)
+};
+
+// Starts a program without a shell and waits for its end. arguments[0] is the
+// program: a path, or (POSIX) a name that the search path finds; every entry
+// reaches it as one argument, exactly as given (on Windows through a command
+// line quoted by windowsCommandLine). It gets this process's standard input,
+// its standard output goes to this process's standard error, and its standard
+// error is collected.
+ProgramRun runProgram(const std::vector<std::string>& arguments);
+
+// Whether two paths name one existing file, whatever the names: the same
+// device and inode (POSIX), the same volume and file index (Windows).
+bool sameFile(const std::string& first, const std::string& second);
+
+// Whether path names something that exists and is not a regular file (a
+// pipe, a terminal, a device): such a file is written in place.
+bool isSpecialFile(const std::string& path);
+
+// A new file of this program's own in the folder of path (mkstemp: mode
+// 0600; Windows: GetTempFileName), open for writing. Null with the reason;
+// otherwise created holds its name.
+std::FILE* createFileBeside(const std::string& path, std::string& created, std::string& error);
+
+// Puts the file from in the place of to in one step, replacing a file that
+// is there (rename; MoveFileEx). False with the system's reason.
+bool replaceFile(const std::string& from, const std::string& to, std::string& error);
+
+// Standard output taken aside: from beginCapture on, what the process writes
+// there (the module's log included) goes into a temporary file of its own;
+// endCapture puts standard output back and returns what was written.
+struct OutputCapture {
+    int savedOutput = -1;  // the descriptor of the real standard output
+    int file = -1;         // the temporary file
+};
+bool beginCapture(OutputCapture& capture, std::string& error);
+std::string endCapture(OutputCapture& capture);
 
 }  // namespace platform

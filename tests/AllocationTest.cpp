@@ -322,11 +322,18 @@ TEST(Allocation, NonePerPublishedRecord)
 {
     SharedStorages shared;
     OscPublisher osc;
+    // Also with positions in metres and the orientation as a matrix.
+    host::PoseForm form;
+    form.units = host::Units::Meters;
+    form.rotation = host::Rotation::Matrix;
+    OscPublisher turned(form);
     std::string error;
     ASSERT_TRUE(osc.open("127.0.0.1:9", 0, error)) << error;  // the discard port: nothing needs to listen
+    ASSERT_TRUE(turned.open("127.0.0.1:9", 0, error)) << error;
     host::Publishers publishers;
     publishers.add(&shared);
     publishers.add(&osc);
+    publishers.add(&turned);
     TrackerData tracker{};
     ControllerData controller{};
     Around around;
@@ -334,6 +341,7 @@ TEST(Allocation, NonePerPublishedRecord)
     around.beforeInit = [&](kit::DeviceHost&) {
         ASSERT_TRUE(shared.create("vantrel-alloc-test", SharedStorages::kDefaultMode, error)) << error;
         osc.addDevice("flock", 1, 2, 1, 1);
+        turned.addDevice("flock", 1, 2, 1, 1);
         shared.addDevice("flock", 1, 2, 1, 1);
         shared.setRunning();
     };
@@ -361,18 +369,31 @@ TEST(Allocation, NonePerPublishedRecord)
     EXPECT_EQ(received.trackers, kRecords + 1);
     EXPECT_EQ(osc.sent() + osc.dropped(), static_cast<std::uint64_t>(kRecords + 1));
     EXPECT_EQ(osc.failed(), 0u);
+    EXPECT_EQ(turned.sent() + turned.dropped(), static_cast<std::uint64_t>(kRecords + 1));
+    EXPECT_EQ(turned.failed(), 0u);
 }
 
 // The host program's outputs take a sample without allocating: JSON lines,
 // CSV and the live table, behind the lock of the set.
 TEST(Allocation, NonePerSampleOnTheHostsOutputs)
 {
-    kit::TempFile jsonFile(""), csvFile(""), tableFile("");
+    kit::TempFile jsonFile(""), csvFile(""), tableFile(""), quaternionFile(""), matrixFile("");
     host::LinePublisher json(std::fopen(jsonFile.path().c_str(), "wb"), host::Format::JsonLines, true);
     host::LinePublisher csv(std::fopen(csvFile.path().c_str(), "wb"), host::Format::Csv, true);
     host::LiveTable table(std::fopen(tableFile.path().c_str(), "wb"));
+    // The other units and orientation forms too.
+    host::PoseForm metres;
+    metres.units = host::Units::Meters;
+    metres.rotation = host::Rotation::Quaternion;
+    host::PoseForm inches;
+    inches.units = host::Units::Inches;
+    inches.rotation = host::Rotation::Matrix;
+    host::LinePublisher quaternion(std::fopen(quaternionFile.path().c_str(), "wb"), host::Format::JsonLines, true,
+                                   "quaternion", metres);
+    host::LinePublisher matrix(std::fopen(matrixFile.path().c_str(), "wb"), host::Format::Csv, true, "matrix", inches);
     host::Publishers publishers;
-    for (host::Publisher* publisher : std::initializer_list<host::Publisher*>{&json, &csv, &table}) {
+    for (host::Publisher* publisher :
+         std::initializer_list<host::Publisher*>{&json, &csv, &table, &quaternion, &matrix}) {
         publishers.add(publisher);
     }
     host::DeviceInfo device;

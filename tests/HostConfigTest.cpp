@@ -2,6 +2,8 @@
 // file lines it names when a device's block would break the module's rules.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -80,19 +82,51 @@ TEST(HostConfig, EveryBrokenRuleIsNamedWithFileAndLine)
                               "device b other.so\n";                               // 42: name taken
     EXPECT_FALSE(file.parse(text, "f.cfg"));
     const std::vector<std::string> expected{
-        "f.cfg:1: option \"baud\" before the first device line",
-        "f.cfg:35: more than 32 option lines for device \"a\"",
-        "f.cfg:38: more than 64 arguments for option \"port\"",
-        "f.cfg:40: unterminated quote",
+        "f.cfg:1: option \"baud\" before the first device line: put the line device NAME LIBRARY [ARGUMENT...] "
+        "above it",
+        "f.cfg:35: more than 32 option lines for device \"a\": the module takes 32; remove this line and the "
+        "device's lines after it",
+        "f.cfg:38: more than 64 arguments for option \"port\": the module takes 64; remove the rest",
+        "f.cfg:40: unterminated quote: close it with a second \"",
         "f.cfg:41: a device line needs a name and a library: device NAME LIBRARY [ARGUMENT...]",
-        "f.cfg:42: a second device named \"b\" (the first is at line 37)",
+        "f.cfg:42: a second device named \"b\" (the first is at line 37): give each device a name of its own",
     };
     EXPECT_EQ(file.errors(), expected);
     EXPECT_EQ(file.devices()[0].options->block()->lineCount, 32u);
     EXPECT_EQ(file.devices()[1].options->block()->lineCount, 1u);
 
     EXPECT_FALSE(file.parse("# nothing here\n", "empty.cfg"));
-    EXPECT_EQ(file.errors(), std::vector<std::string>{"empty.cfg: no device line (device NAME LIBRARY [ARGUMENT...])"});
+    EXPECT_EQ(file.errors(), std::vector<std::string>{"empty.cfg: no device line: begin each device's block with "
+                                                      "the line device NAME LIBRARY [ARGUMENT...]"});
+}
+
+// A file as an editor on Windows saves it: a byte order mark before the first
+// word, which is no part of it.
+TEST(HostConfig, AByteOrderMarkIsNoPartOfTheFirstWord)
+{
+    host::ConfigFile file;
+    ASSERT_TRUE(file.parse("\xEF\xBB\xBF" "device left libvantrel.so 2\r\n  port COM3\r\n", "bom.cfg"))
+        << file.errors().front();
+    ASSERT_EQ(file.devices().size(), 1u);
+    EXPECT_EQ(file.devices()[0].name, "left");
+    EXPECT_EQ(file.devices()[0].options->block()->lineCount, 1u);
+    // Only at the start of the file: elsewhere it is part of its word.
+    ASSERT_TRUE(file.parse("device left libvantrel.so 2\n\xEF\xBB\xBF" "port COM3\n", "inner.cfg"));
+    EXPECT_STREQ(file.devices()[0].options->block()->lines[0].keyword, "\xEF\xBB\xBF" "port");
+}
+
+// A path that is no configuration file says why, with the system's reason.
+TEST(HostConfig, APathThatIsNoFileSaysWhy)
+{
+    host::ConfigFile file;
+    const std::string missing = kit::temporaryPath() + ".missing";
+    EXPECT_FALSE(file.read(missing));
+    EXPECT_EQ(file.errors(), std::vector<std::string>{missing + ": cannot read the file: " + std::strerror(ENOENT) +
+                                                      ": give the path of a configuration file"});
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    EXPECT_FALSE(file.read(folder));
+    EXPECT_EQ(file.errors(), std::vector<std::string>{folder + ": is a folder: give the path of a configuration "
+                                                               "file in it"});
 }
 
 // A device name is bounded (the shared block's table holds 31 bytes of it;

@@ -190,8 +190,9 @@ TEST(HostGuard, ARelativeLibraryIsTakenFromTheFilesFolderOnly)
     EXPECT_FALSE(fs::exists(marker)) << "the planted library ran\n" << run.err;
     EXPECT_EQ(run.status, 2);
     const std::string tried = work.path + "/libvantrel.so";
-    EXPECT_EQ(run.err, "vantrel-host: x.cfg:1: cannot load library \"" + tried + "\": " + tried +
-                           ": cannot open shared object file: No such file or directory\n");
+    EXPECT_EQ(run.err, "vantrel-host: x.cfg:1: cannot load library \"" + tried + "\" (" + tried +
+                           ": cannot open shared object file: No such file or directory): give the module's path, "
+                           "absolute or from the file's folder\n");
 
     // The module in the file's folder is the one loaded (its init then
     // misses the port).
@@ -480,8 +481,9 @@ TEST(HostGuard, ALeftOverBlockIsReplacedOnlyWhenItIsOursAndItsHostIsGone)
     const std::string name = kit::blockName(config.path());
     const std::string script = "HOST run '" + config.path() + "' --shm " + name + " --format jsonl >OUT 2>ERR";
     const std::string missing = "vantrel-host: " + config.path() +
-                                ":1: cannot load library \"/nonexistent/libvantrel.so\": /nonexistent/libvantrel.so: "
-                                "cannot open shared object file: No such file or directory\n";
+                                ":1: cannot load library \"/nonexistent/libvantrel.so\" (/nonexistent/libvantrel.so: "
+                                "cannot open shared object file: No such file or directory): give the module's path, "
+                                "absolute or from the file's folder\n";
     const std::string notOurs = "vantrel-host: \"" + name + "\" ";
     const std::string keep = ": left as it is; remove it or choose another name\n";
     struct Case {

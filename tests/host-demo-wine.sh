@@ -2,7 +2,10 @@
 # The Windows host program's demo under Wine, once: the native flock
 # simulator serves a COM port of the Wine prefix with the demo's flock, and
 # vantrel-host.exe demo --port runs vantrel.dll against it and writes JSON
-# lines. Passes when both trackers and the mouse show up and the sensors move.
+# lines. Passes when both trackers and the mouse show up and the sensors move,
+# and when vantrel-host.exe check then names the misspelt line of a
+# configuration for that port (the module's messages, taken aside from the
+# DLL's standard output, with the line).
 #
 # Usage: host-demo-wine.sh VANTREL_HOST_EXE FLOCKSIM
 set -euo pipefail
@@ -49,4 +52,15 @@ grep -q 'INFO: DEVICE NAME           : demo' "$work/err" || { echo "no status re
 positions=$(grep '"tracker":1,' "$work/out" | sed 's/.*"x":\([^,]*\),"y":\([^,]*\),.*/\1 \2/' | sort -u | wc -l)
 echo "tracker 1 took $positions positions"
 [ "$positions" -ge 50 ] || fail=1
+
+# check: the library found beside the program, the port opened and closed.
+printf 'device demo vantrel.dll 2\n  port %s\n  mouse 2\n  hemispere -z\n' "$port" >"$work/check.cfg"
+status=0
+(cd "$work" && wine "$host" check check.cfg) >"$work/check.out" 2>"$work/check.err" || status=$?
+tr -d '\r' <"$work/check.out" >"$work/check.txt"
+echo "vantrel-host.exe check: exit status $status"
+cat "$work/check.txt"
+expected='check.cfg:4: CConfigH: Unknown option "hemispere" found at line 4. Did you mean hemisphere?
+check.cfg: 1 problem; the file would not run'
+[ "$status" = 1 ] && [ "$(cat "$work/check.txt")" = "$expected" ] || { echo "check did not say:"; echo "$expected"; cat "$work/check.err"; fail=1; }
 exit $fail

@@ -21,7 +21,6 @@ void LiveTable::begin(const std::vector<DeviceInfo>& devices)
             Row row;
             row.device = d;
             row.tracker = device.firstTracker + k;
-            row.controller = k < device.controllerCount ? device.firstController + k : 0;
             rows_.push_back(row);
         }
     }
@@ -34,6 +33,38 @@ void LiveTable::publish(const ReceivedRecord& record)
     for (std::uint32_t i = 0; i < record.sampleCount; ++i) {
         take(record.samples[i]);
     }
+    pair(record);
+}
+
+void LiveTable::pair(const ReceivedRecord& record)
+{
+    const HostSample* tracker = nullptr;
+    std::uint32_t trackers = 0;
+    for (std::uint32_t i = 0; i < record.sampleCount; ++i) {
+        if (record.samples[i].tracker) {
+            tracker = &record.samples[i];
+            ++trackers;
+        }
+    }
+    recordsHoldUnits_ = recordsHoldUnits_ || record.sampleCount > 1;
+    if (trackers == 1) {
+        for (std::uint32_t i = 0; i < record.sampleCount; ++i) {
+            const HostSample& sample = record.samples[i];
+            if (!sample.tracker && sample.id >= 1 && sample.id <= 32 && sample.device == tracker->device) {
+                unitTracker_[sample.id - 1] = tracker->id;
+            }
+        }
+    } else if (!recordsHoldUnits_ && record.sampleCount == 1 && loneTracker_) {
+        const HostSample& sample = record.samples[0];
+        if (!sample.tracker && sample.id >= 1 && sample.id <= 32 && sample.device == lastTracker_.device &&
+            sample.seconds == lastTracker_.seconds && sample.microseconds == lastTracker_.microseconds) {
+            unitTracker_[sample.id - 1] = lastTracker_.id;
+        }
+    }
+    loneTracker_ = record.sampleCount == 1 && tracker != nullptr;
+    if (loneTracker_) {
+        lastTracker_ = *tracker;
+    }
 }
 
 void LiveTable::take(const HostSample& sample)
@@ -43,6 +74,7 @@ void LiveTable::take(const HostSample& sample)
     }
     Latest& latest = sample.tracker ? trackers_[sample.id - 1] : controllers_[sample.id - 1];
     latest.seen = true;
+    latest.device = sample.device;
     ++latest.samples;
     if (sample.tracker) {
         std::memcpy(latest.pose, sample.pose, sizeof latest.pose);
@@ -99,11 +131,9 @@ void LiveTable::draw()
             }
         }
         std::string buttons = "-";
-        if (row.controller != 0 && controllers_[row.controller - 1].seen) {
-            const Latest& controller = controllers_[row.controller - 1];
-            buttons.clear();
-            for (std::uint32_t n = 0; n < controller.buttonCount; ++n) {
-                buttons += ((controller.buttonBits[n / 8] >> (n % 8)) & 1u) != 0 ? '1' : '0';
+        for (std::uint32_t c = 0; c < 32; ++c) {
+            if (unitTracker_[c] == row.tracker && controllers_[c].seen) {
+                buttons = buttonText(controllers_[c]);
             }
         }
         std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f\n",
@@ -111,9 +141,34 @@ void LiveTable::draw()
                       values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate);
         text += line;
     }
+    // A controller without a known tracker: a row of its own, its ID as C1.
+    int ownRows = 0;
+    for (std::uint32_t c = 0; c < 32; ++c) {
+        const Latest& controller = controllers_[c];
+        if (unitTracker_[c] != 0 || !controller.seen || controller.device >= devices_.size()) {
+            continue;
+        }
+        const std::string id = "C" + std::to_string(c + 1);
+        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s\n",
+                      devices_[controller.device].name.c_str(), id.c_str(), "-", "-", "-", "-", "-", "-",
+                      buttonText(controller).c_str(), "-");
+        text += line;
+        ++ownRows;
+    }
+    // Clears what an earlier, longer table left below.
+    text += "\x1b[J";
     std::fputs(text.c_str(), terminal_);
     std::fflush(terminal_);
-    drawnLines_ = static_cast<int>(rows_.size()) + 1;
+    drawnLines_ = static_cast<int>(rows_.size()) + 1 + ownRows;
+}
+
+std::string LiveTable::buttonText(const Latest& controller)
+{
+    std::string buttons;
+    for (std::uint32_t n = 0; n < controller.buttonCount; ++n) {
+        buttons += ((controller.buttonBits[n / 8] >> (n % 8)) & 1u) != 0 ? '1' : '0';
+    }
+    return buttons;
 }
 
 // --format table (also the automatic choice on a terminal).

@@ -1,12 +1,20 @@
 #pragma once
 // The live table on a terminal: one row per output tracker with its device,
-// position in feet, angles in degrees, the buttons of the device's controller
-// in the same place (its k-th controller beside its k-th tracker) and the
-// samples per second; redrawn in place at each refresh (the host refreshes
-// at most 30 times a second).
+// position in feet, angles in degrees, the buttons of the controller of the
+// same unit and the samples per second; redrawn in place at each refresh (the
+// host refreshes at most 30 times a second).
+//
+// Which tracker a controller belongs to, the samples say: the module
+// publishes one unit's record per recvData, so a controller sample that comes
+// in one record with a tracker sample is that tracker's unit. (Another host's
+// journal, which `watch` reads, keeps no records: there a controller entry
+// right after a tracker entry of the same device and time stamp is taken as
+// its unit's.) A controller whose tracker is not known shows on a row of its
+// own.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "OutputOptions.h"
@@ -27,10 +35,10 @@ private:
     struct Row {
         std::uint32_t device = 0;
         std::uint32_t tracker = 0;     // output ID
-        std::uint32_t controller = 0;  // output ID beside it, 0: none
     };
     struct Latest {
         bool seen = false;
+        std::uint32_t device = 0;
         std::int32_t pose[6] = {};
         std::uint32_t buttonCount = 0;
         std::uint8_t buttonBits[4] = {};
@@ -41,13 +49,22 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void take(const HostSample& sample);
+    // Learns from a record which tracker each controller belongs to.
+    void pair(const ReceivedRecord& record);
     void draw();
+    static std::string buttonText(const Latest& controller);
 
     std::FILE* terminal_;
     std::vector<DeviceInfo> devices_;
     std::vector<Row> rows_;
     Latest trackers_[32];
     Latest controllers_[32];
+    std::uint32_t unitTracker_[32] = {};  // per controller: the tracker of its unit; 0: not known
+    // The last record when it held one tracker sample alone (for watch).
+    bool loneTracker_ = false;
+    HostSample lastTracker_;
+    bool recordsHoldUnits_ = false;  // some record held several samples: records are units'
+
     Clock::time_point rateTime_;
     int drawnLines_ = 0;
     bool begun_ = false;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "OutputOptions.h"
+#include "PoseForm.h"
 #include "SampleRecords.h"
 #include "host/Say.h"
 
@@ -63,6 +64,16 @@ bool OscPublisher::open(const std::string& target, int multicastHops, std::strin
         host = host.substr(1, host.size() - 2);
     }
     const std::string port = target.substr(colon + 1);
+    // A decimal number up to 65535: the resolver would take 99999 modulo
+    // 65536. Port 0 is refused with the other destinations that cannot work.
+    unsigned long number = 0;
+    for (const char c : port) {
+        number = c >= '0' && c <= '9' && number <= 65535 ? number * 10 + static_cast<unsigned long>(c - '0') : 65536;
+    }
+    if (number > 65535) {
+        error = "--osc: port " + port + " is out of range: give 1 to 65535";
+        return false;
+    }
     char text[256] = {};
     if (!platform::openUdpSender(host.c_str(), port.c_str(), multicastHops, sender_, text, sizeof text)) {
         error = "cannot send to " + target + ": " + text;
@@ -93,7 +104,7 @@ void OscPublisher::addDevice(const std::string& deviceName, std::uint32_t tracke
         address.path = prefix + "/tracker/" + std::to_string(id);
         if (address.message == nullptr) {
             address.message = lo_message_new();
-            for (int i = 0; i < 6; ++i) {
+            for (int i = 0; i < 3 + host::orientationCount(form_.rotation); ++i) {
                 lo_message_add_float(address.message, 0.0f);
             }
             lo_message_get_argv(address.message);  // liblo makes the argument table on first use
@@ -162,8 +173,25 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
         if (id >= 1 && id <= kSharedListCapacity && trackers_[id - 1].message != nullptr) {
             trackerAddress = &trackers_[id - 1];
             lo_arg** argv = lo_message_get_argv(trackerAddress->message);
-            for (int i = 0; i < 6; ++i) {
-                setArgument(argv[i], scaled(tracker->pose[i], 100000.0));
+            const double feet = host::feetIn(form_.units);
+            for (int i = 0; i < 3; ++i) {
+                setArgument(argv[i], scaled(tracker->pose[i], 100000.0 / feet));
+            }
+            if (form_.rotation == host::Rotation::Euler) {
+                for (int i = 3; i < 6; ++i) {
+                    setArgument(argv[i], scaled(tracker->pose[i], 100000.0));
+                }
+            } else {
+                std::int32_t pose[6];
+                for (int i = 0; i < 6; ++i) {
+                    pose[i] = static_cast<std::int32_t>(
+                        host::fromNetworkOrder(static_cast<std::uint32_t>(tracker->pose[i])));
+                }
+                double values[9];
+                const int count = host::orientationValues(form_.rotation, pose, values);
+                for (int i = 0; i < count; ++i) {
+                    setArgument(argv[3 + i], static_cast<float>(values[i]));
+                }
             }
         }
     }
@@ -227,7 +255,7 @@ std::unique_ptr<Publisher> makeOscPublisher(const OutputOptions& options, std::s
     if (options.osc.empty()) {
         return nullptr;
     }
-    auto osc = std::make_unique<OscPublisher>();
+    auto osc = std::make_unique<OscPublisher>(options.pose);
     if (!osc->open(options.osc, options.oscHops, error)) {
         return nullptr;
     }

@@ -2,6 +2,8 @@
 // Publication of received samples as Open Sound Control over UDP (liblo).
 // One bundle per received record, time-tagged with the sample's time stamp:
 //   /vantrel/<device>/tracker/<id>     x y z (feet) azimuth elevation roll (degrees), 6 floats
+//                                      (x y z in the units of --units; with --rotation quaternion
+//                                      qw qx qy qz, with matrix m00 .. m22 in place of the angles)
 //   /vantrel/<device>/controller/<id>  button bits (int: button n is bit n-1), then the valuators (floats)
 // The messages are made once, when a device is added; a sample only changes
 // their arguments in place, and the bundle is written into a buffer of the
@@ -14,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "OutputOptions.h"
 #include "Publisher.h"
 #include "platform/UdpSender.h"
 #include "vantrel/DataRecords.h"
@@ -23,7 +26,7 @@ typedef void* lo_message;  // as liblo's lo_types.h declares it
 
 class OscPublisher : public host::Publisher {
 public:
-    OscPublisher() = default;
+    explicit OscPublisher(host::PoseForm form = host::PoseForm()) : form_(form) {}
     ~OscPublisher() override;
     OscPublisher(const OscPublisher&) = delete;
     OscPublisher& operator=(const OscPublisher&) = delete;
@@ -74,6 +77,7 @@ private:
     void makeControllerMessage(Address& address, std::uint32_t valuators);
     bool appendMessage(const Address& address);
 
+    host::PoseForm form_;
     std::mutex mutex_;  // device threads publish one at a time
     platform::UdpSender sender_;
     Address trackers_[kSharedListCapacity];

@@ -11,8 +11,19 @@ namespace host {
 // table on a terminal, JSON lines elsewhere (decided before any maker runs).
 enum class Format { Automatic, Table, JsonLines, Csv };
 
+// How the samples' lines and OSC give a pose: the position's units (the
+// module publishes feet) and the orientation's form (the module publishes
+// Euler angles; see PoseForm.h for the conventions).
+enum class Units { Feet, Inches, Meters };
+enum class Rotation { Euler, Quaternion, Matrix };
+struct PoseForm {
+    Units units = Units::Feet;
+    Rotation rotation = Rotation::Euler;
+};
+
 struct OutputOptions {
     Format format = Format::Automatic;
+    PoseForm pose;           // --units, --rotation
     std::string record;      // file for the samples' lines besides standard output (.csv: CSV)
     std::optional<std::string> shm;      // the storages in shared memory of this name
     std::optional<std::string> shmMode;  // its permissions, octal (none: 0600)

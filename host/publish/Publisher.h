@@ -83,6 +83,9 @@ public:
     // True once the output cannot take more (a closed pipe, a full disk): the
     // run then stops.
     virtual bool broken() const { return false; }
+    // Which output broke and the system's reason ("standard output: Broken
+    // pipe"); empty while it is not broken.
+    virtual std::string breakage() const { return {}; }
 };
 
 }  // namespace host

@@ -83,4 +83,15 @@ bool Publishers::broken() const
     return false;
 }
 
+std::string Publishers::breakage() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Publisher* publisher : all_) {
+        if (publisher->broken()) {
+            return publisher->breakage();
+        }
+    }
+    return {};
+}
+
 }  // namespace host

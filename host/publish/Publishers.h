@@ -36,6 +36,8 @@ public:
     // In the reverse order of the list; once.
     void finish() override;
     bool broken() const override;
+    // The first broken publisher's.
+    std::string breakage() const override;
 
 private:
     // The serialised publishers behind the lock, then the concurrent ones.

@@ -1,10 +1,12 @@
 #include "SampleText.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
 
+#include "PoseForm.h"
 #include "vantrel/SharedStorages.h"
 
 namespace host {
@@ -14,7 +16,7 @@ namespace {
 // A whole tracker line is about 200 bytes besides the name.
 static_assert(kSampleTextSize >= 2 + 6 * (kSharedDeviceNameSize - 1) + 256, "room for the longest line");
 
-const char* const kPoseNames[6] = {"x", "y", "z", "azimuth", "elevation", "roll"};
+const char* const kPositionNames[3] = {"x", "y", "z"};
 
 // Appends text at out[at], never past the buffer; returns the new length.
 std::size_t put(char (&out)[kSampleTextSize], std::size_t at, const char* text, std::size_t length)
@@ -53,10 +55,58 @@ std::size_t putNumber(char (&out)[kSampleTextSize], std::size_t at, std::uint32_
     return put(out, at, text, printed(length, sizeof text));
 }
 
-std::size_t putFixed(char (&out)[kSampleTextSize], std::size_t at, std::int32_t value)
+// A value times 10 to the power of decimals, as a decimal number.
+std::size_t putScaled(char (&out)[kSampleTextSize], std::size_t at, std::int64_t scaled, int decimals)
 {
-    char text[24];
-    return put(out, at, text, formatFixed(text, value));
+    static const std::uint64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                                            1000000000};
+    const std::uint64_t power = kPowers[decimals];
+    const std::uint64_t magnitude =
+        scaled < 0 ? static_cast<std::uint64_t>(-(scaled + 1)) + 1 : static_cast<std::uint64_t>(scaled);
+    char text[48];
+    const int length = std::snprintf(text, sizeof text, "%s%llu.%0*llu", scaled < 0 ? "-" : "",
+                                     static_cast<unsigned long long>(magnitude / power), decimals,
+                                     static_cast<unsigned long long>(magnitude % power));
+    return put(out, at, text, printed(length, sizeof text));
+}
+
+// One value after its separator: JSON ,"name":value; CSV ,value.
+std::size_t putField(char (&out)[kSampleTextSize], std::size_t at, const char* name, bool json)
+{
+    if (!json) {
+        return put(out, at, ",");
+    }
+    at = put(out, at, ",\"");
+    at = put(out, at, name);
+    return put(out, at, "\":");
+}
+
+// The position's three values and the orientation's, in the form asked for.
+std::size_t putPose(char (&out)[kSampleTextSize], std::size_t at, const HostSample& sample, const PoseForm& form,
+                    bool json)
+{
+    for (int i = 0; i < 3; ++i) {
+        std::int64_t scaled = 0;
+        const int decimals = positionIn(form.units, sample.pose[i], scaled);
+        at = putField(out, at, kPositionNames[i], json);
+        at = putScaled(out, at, scaled, decimals);
+    }
+    const char* const* names = orientationNames(form.rotation);
+    if (form.rotation == Rotation::Euler) {
+        // Exactly as published.
+        for (int i = 0; i < 3; ++i) {
+            at = putField(out, at, names[i], json);
+            at = putScaled(out, at, sample.pose[3 + i], 5);
+        }
+        return at;
+    }
+    double values[9];
+    const int count = orientationValues(form.rotation, sample.pose, values);
+    for (int i = 0; i < count; ++i) {
+        at = putField(out, at, names[i], json);
+        at = putScaled(out, at, std::llround(values[i] * 1e9), 9);
+    }
+    return at;
 }
 
 bool button(const HostSample& sample, std::uint32_t n)
@@ -102,7 +152,8 @@ std::string csvDeviceName(const std::string& name)
     return field + "\"";
 }
 
-std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device)
+std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
+                     const PoseForm& form)
 {
     std::size_t at = put(out, 0, "{\"time\":");
     at = putTime(out, at, sample);
@@ -111,12 +162,7 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
     if (sample.tracker) {
         at = put(out, at, ",\"tracker\":");
         at = putNumber(out, at, sample.id);
-        for (int i = 0; i < 6; ++i) {
-            at = put(out, at, ",\"");
-            at = put(out, at, kPoseNames[i]);
-            at = put(out, at, "\":");
-            at = putFixed(out, at, sample.pose[i]);
-        }
+        at = putPose(out, at, sample, form, true);
     } else {
         at = put(out, at, ",\"controller\":");
         at = putNumber(out, at, sample.id);
@@ -130,12 +176,21 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
     return put(out, at, "}\n");
 }
 
-const char* csvHeader()
+const char* csvHeader(Rotation rotation)
 {
+    switch (rotation) {
+    case Rotation::Quaternion:
+        return "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons\n";
+    case Rotation::Matrix:
+        return "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons\n";
+    case Rotation::Euler:
+        break;
+    }
     return "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons\n";
 }
 
-std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device)
+std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
+                    const PoseForm& form)
 {
     std::size_t at = putTime(out, 0, sample);
     at = put(out, at, ",");
@@ -143,13 +198,14 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
     at = put(out, at, ",");
     if (sample.tracker) {
         at = putNumber(out, at, sample.id);
-        for (int i = 0; i < 6; ++i) {
-            at = put(out, at, ",");
-            at = putFixed(out, at, sample.pose[i]);
-        }
+        at = putPose(out, at, sample, form, false);
         return put(out, at, ",,\n");
     }
-    at = put(out, at, ",,,,,,,");
+    // The tracker's columns empty: its ID, the position, the orientation.
+    const int columns = 4 + orientationCount(form.rotation);
+    for (int i = 0; i < columns; ++i) {
+        at = put(out, at, ",");
+    }
     at = putNumber(out, at, sample.id);
     at = put(out, at, ",");
     for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {

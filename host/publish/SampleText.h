@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "OutputOptions.h"
 #include "Publisher.h"
 
 namespace host {
@@ -23,12 +24,18 @@ std::string csvDeviceName(const std::string& name);
 // One JSON object and a line end:
 //   {"time":T,"device":D,"tracker":ID,"x":..,"y":..,"z":..,"azimuth":..,"elevation":..,"roll":..}
 //   {"time":T,"device":D,"controller":ID,"buttons":[0,1,0]}
-// device: the name as jsonDeviceName gives it. Returns the length.
-std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device);
+// device: the name as jsonDeviceName gives it. form: x, y, z in feet (exactly
+// the published value, five decimals), inches (five) or metres (six);
+// the orientation as azimuth, elevation, roll in degrees (exactly as
+// published), as qw, qx, qy, qz or as m00 .. m22 (nine decimals; see
+// PoseForm.h). Returns the length.
+std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
+                     const PoseForm& form = PoseForm());
 
 // The CSV header and one row with the same columns (empty where a column does
 // not apply; buttons as a string of 0 and 1, button 1 first).
-const char* csvHeader();
-std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device);
+const char* csvHeader(Rotation rotation = Rotation::Euler);
+std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
+                    const PoseForm& form = PoseForm());
 
 }  // namespace host

@@ -54,17 +54,17 @@ flocksim::Motion demoMotion()
     return flocksim::withButtons(flocksim::circleMotion(0.5, 200), {{0x00, 40}, {0x10, 30}, {0x30, 30}, {0x70, 30}});
 }
 
-SimulatedFlock::SimulatedFlock() : simulator(setup())
+SimulatedFlock::SimulatedFlock(std::uint32_t mouse) : simulator(setup(mouse)), mouse(mouse)
 {
     std::string problem;
     started = simulator.start(problem);
     EXPECT_TRUE(started) << problem;
 }
 
-flocksim::Setup SimulatedFlock::setup()
+flocksim::Setup SimulatedFlock::setup(std::uint32_t mouse)
 {
     flocksim::Setup flock = flocksim::Setup::flock(3, 1);
-    flock.units[1].mouse = true;
+    flock.units[mouse - 1].mouse = true;
     flock.motion = demoMotion();
     return flock;
 }
@@ -74,7 +74,7 @@ std::string SimulatedFlock::config(const std::string& name) const
     return "# hand-written\n"
            "device " + name + " \"" + modulePath() + "\" 2\n"
            "  port " + simulator.linePath() + "\n"
-           "  mouse 2\n";
+           "  mouse " + std::to_string(mouse) + "\n";
 }
 
 std::string blockName(const std::string& temporaryPath)

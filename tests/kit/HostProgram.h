@@ -2,6 +2,7 @@
 // Host side of the test kit, native only: the host program (vantrel-host) run
 // by a shell script as a user runs it, with the flock simulator on a
 // pseudo-terminal of this process at the far end of its devices' lines.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,14 @@ flocksim::Motion demoMotion();
 
 // The demo's flock on a pseudo-terminal, and a configuration for it.
 struct SimulatedFlock {
-    SimulatedFlock();
-    static flocksim::Setup setup();
+    // mouse: the bus address of the unit with the mouse.
+    explicit SimulatedFlock(std::uint32_t mouse = 2);
+    static flocksim::Setup setup(std::uint32_t mouse = 2);
     // A device block NAME with the module by its full path.
     std::string config(const std::string& name = "flock") const;
 
     flocksim::FlockSimulator simulator;
+    std::uint32_t mouse;
     bool started = false;
 };
 
