@@ -38,11 +38,12 @@ bool ControlChannel::serve(FlockSimulator& simulator)
             break;
         }
     }
-    const std::vector<std::uint8_t> received = simulator.received();
-    if (!published_ || done_ != publishedDone_ || received != publishedBytes_) {
-        published_ = publish(received);
+    // The log is copied only when it changed.
+    const std::uint64_t changes = simulator.receivedChanges();
+    if (!published_ || done_ != publishedDone_ || changes != publishedChanges_) {
+        published_ = publish(simulator.received());
         publishedDone_ = done_;
-        publishedBytes_ = received;
+        publishedChanges_ = changes;
     }
     return goOn;
 }

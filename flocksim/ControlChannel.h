@@ -39,7 +39,7 @@ private:
     std::uint64_t done_ = 0;
     bool published_ = false;
     std::uint64_t publishedDone_ = 0;
-    std::vector<std::uint8_t> publishedBytes_;
+    std::uint64_t publishedChanges_ = 0;
 };
 
 }  // namespace flocksim

@@ -15,6 +15,25 @@ namespace {
 // the queue this full is lost, as it would be on a real line.
 constexpr std::size_t kMaxQueued = 512;
 
+// What the logs keep: at least the last so many entries, at most twice as
+// many, so that a simulator that runs for hours under faults keeps its size.
+constexpr std::size_t kKeptBytes = 65536;
+constexpr std::size_t kKeptCommands = 4096;
+constexpr std::size_t kKeptFaultMarks = 4096;
+
+// Forgets the oldest entries of a log once it holds twice its limit; returns
+// how many it forgot.
+template <typename Entry>
+std::size_t keepRecent(std::vector<Entry>& log, std::size_t limit)
+{
+    if (log.size() < 2 * limit) {
+        return 0;
+    }
+    const std::size_t forgotten = log.size() - limit;
+    log.erase(log.begin(), log.begin() + static_cast<long>(forgotten));
+    return forgotten;
+}
+
 std::uint16_t littleEndianWord(const std::vector<std::uint8_t>& bytes, std::size_t at)
 {
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
@@ -100,6 +119,13 @@ void FlockSimulator::clearLog()
     std::lock_guard<std::mutex> lock(mutex_);
     log_.clear();
     received_.clear();
+    ++receivedChanges_;
+}
+
+std::uint64_t FlockSimulator::receivedChanges() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return receivedChanges_;
 }
 
 bool FlockSimulator::waitForCommands(std::size_t count, int timeoutMs) const
@@ -294,9 +320,12 @@ void FlockSimulator::receive(const std::uint8_t* bytes, std::size_t count)
         std::lock_guard<std::mutex> lock(mutex_);
         for (std::size_t i = 0; i < count; ++i) {
             received_.push_back(bytes[i]);
+            keepRecent(received_, kKeptBytes);
+            ++receivedChanges_;
             Command command;
             if (decoder_.feed(bytes[i], command)) {
                 log_.push_back(command);
+                keepRecent(log_, kKeptCommands);
                 if (!hungUp_ && !hangUpPending_) {
                     handle(command);
                 }
@@ -562,7 +591,9 @@ void FlockSimulator::damageRecord(std::vector<std::uint8_t>& bytes)
         const std::size_t count = std::min(burstLeft_, bytes.size());
         garble(bytes, 0, count);
         burstLeft_ -= count;
-        faultMarks_[burstMark_].lastRecord = recordsMade_;
+        if (burstMark_ >= marksForgotten_) {
+            faultMarks_[burstMark_ - marksForgotten_].lastRecord = recordsMade_;
+        }
     }
     if (faults.dropEvery != 0 && recordsMade_ % faults.dropEvery == 0) {
         const std::size_t at = random_() % bytes.size();
@@ -578,7 +609,7 @@ void FlockSimulator::damageRecord(std::vector<std::uint8_t>& bytes)
         const std::size_t count = std::min<std::size_t>(faults.burstLength, bytes.size() - at);
         garble(bytes, at, count);
         burstLeft_ = faults.burstLength - count;
-        burstMark_ = faultMarks_.size();
+        burstMark_ = marksForgotten_ + faultMarks_.size();
         markFault(FaultKind::Burst, at == 0);
     }
 }
@@ -604,6 +635,7 @@ void FlockSimulator::garble(std::vector<std::uint8_t>& bytes, std::size_t from, 
 void FlockSimulator::markFault(FaultKind kind, bool openingLost)
 {
     faultMarks_.push_back(FaultMark{kind, recordsMade_, recordsMade_, openingLost});
+    marksForgotten_ += keepRecent(faultMarks_, kKeptFaultMarks);
 }
 
 void FlockSimulator::trimStatusReply(std::vector<std::uint8_t>& status) const

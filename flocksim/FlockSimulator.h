@@ -39,11 +39,14 @@ public:
     // The line itself, for a look at the settings a driver left on it.
     PseudoTerminal& line() { return line_; }
 
-    // Every command received so far, in order.
+    // Every command received so far, in order (of a long run, at least the
+    // last 4096).
     std::vector<Command> commands() const;
-    // Every byte received so far, in order.
+    // Every byte received so far, in order (at least the last 65536).
     std::vector<std::uint8_t> received() const;
     void clearLog();
+    // Counts every change of received(): a byte received or the log cleared.
+    std::uint64_t receivedChanges() const;
     // Waits until at least count commands are in the log; false on time-out.
     bool waitForCommands(std::size_t count, int timeoutMs) const;
     // Waits until at least count records went out; false on time-out.
@@ -54,7 +57,8 @@ public:
     FlockState flock() const;
     std::uint64_t recordsSent() const;
     bool hungUp() const;
-    // Every fault done to the stream so far, in order.
+    // Every fault done to the stream so far, in order (at least the last
+    // 4096).
     std::vector<FaultMark> faultMarks() const;
 
     // Hangs up at once, as the fault knob does after its count of records.
@@ -110,6 +114,7 @@ private:
     FlockState flock_;
     std::vector<Command> log_;
     std::vector<std::uint8_t> received_;
+    std::uint64_t receivedChanges_ = 0;
     std::deque<Chunk> injected_;
     std::vector<std::uint8_t> repeated_;
     Clock::duration repeatInterval_{};
@@ -130,8 +135,9 @@ private:
     std::minstd_rand random_;
     // Shared like the log (written where records are made, under mutex_).
     std::vector<FaultMark> faultMarks_;
+    std::size_t marksForgotten_ = 0; // marks taken out of faultMarks_ to keep its size
     std::size_t burstLeft_ = 0;     // bytes of a burst still to come over the next records
-    std::size_t burstMark_ = 0;     // its entry in faultMarks_
+    std::size_t burstMark_ = 0;     // its mark, counting the forgotten ones
 };
 
 }  // namespace flocksim

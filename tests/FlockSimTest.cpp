@@ -383,6 +383,27 @@ TEST_F(FlockLine, RecordsCutShortBurstsAndTheirMarks)
     }
 }
 
+// Hours of faults leave the simulator's size as it was: the marks of the
+// faults are kept for the last few thousand records, the newest among them.
+TEST_F(FlockLine, ALongRunUnderFaultsKeepsOnlyTheRecentMarks)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.rate = 0;
+    setup.faults.noiseEvery = 1;
+    setup.faults.hangUpAfter = 20000;
+    startFlock(setup);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    read(20000 * 14 + 1);
+    ASSERT_TRUE(simulator->hungUp());
+    const std::vector<flocksim::FaultMark> marks = simulator->faultMarks();
+    EXPECT_GE(marks.size(), 4096u);
+    EXPECT_LE(marks.size(), 8192u);
+    ASSERT_FALSE(marks.empty());
+    EXPECT_EQ(marks.back().firstRecord, 20000u);
+    EXPECT_EQ(marks.front().firstRecord, 20000u - marks.size() + 1);
+}
+
 TEST_F(FlockLine, HangingUpInSilenceOrByClosingTheLine)
 {
     flocksim::Setup setup = flocksim::Setup::flock(2, 1);
