@@ -60,6 +60,17 @@ bool ControlChannel::carryOut(const std::string& command, FlockSimulator& simula
         simulator.clearLog();
         return true;
     }
+    if (verb == "hang-up") {
+        std::string how;
+        long backAfter = -1;
+        HangUp kind = HangUp::Silence;
+        if (!(words >> how >> backAfter) || !parseHangUp(how, kind) || backAfter < 0) {
+            std::cerr << "flocksim: a hang-up command is \"hang-up silence|close|power-off MS\"" << std::endl;
+            return true;
+        }
+        simulator.hangUpNow(kind, std::chrono::milliseconds(backAfter));
+        return true;
+    }
     if (verb == "send" || verb == "every") {
         long interval = 0;
         if (verb == "every" && !(words >> interval)) {

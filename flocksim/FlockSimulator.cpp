@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -44,6 +46,7 @@ std::uint16_t littleEndianWord(const std::vector<std::uint8_t>& bytes, std::size
 FlockSimulator::FlockSimulator(Setup setup)
     : setup_(std::move(setup)),
       units_(setup_.units.size()),
+      nextHangUp_(setup_.faults.hangUpAfter),
       decoder_(setup_.maxAddress),
       random_(setup_.faults.seed)
 {
@@ -71,8 +74,17 @@ bool FlockSimulator::start(std::string& error)
     if (!line_.open(error)) {
         return false;
     }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slavePath_ = line_.slavePath();
+    }
+    if (!makeLink(error)) {
+        line_.close();
+        return false;
+    }
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = "cannot create a pipe";
+        removeLink();
         line_.close();
         return false;
     }
@@ -99,7 +111,39 @@ void FlockSimulator::stop()
             fd = -1;
         }
     }
+    removeLink();
     line_.close();
+}
+
+std::string FlockSimulator::linePath() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return setup_.linkPath.empty() ? slavePath_ : setup_.linkPath;
+}
+
+// The link to the line is made under another name and renamed into place, so
+// that its name never leads nowhere while it is made again.
+bool FlockSimulator::makeLink(std::string& error)
+{
+    if (setup_.linkPath.empty()) {
+        return true;
+    }
+    const std::string temporary = setup_.linkPath + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(line_.slavePath().c_str(), temporary.c_str()) != 0 ||
+        ::rename(temporary.c_str(), setup_.linkPath.c_str()) != 0) {
+        error = "cannot make the link " + setup_.linkPath + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void FlockSimulator::removeLink()
+{
+    if (!setup_.linkPath.empty()) {
+        ::unlink(setup_.linkPath.c_str());
+    }
 }
 
 std::vector<Command> FlockSimulator::commands() const
@@ -170,15 +214,22 @@ bool FlockSimulator::hungUp() const
     return hungUp_;
 }
 
-void FlockSimulator::hangUpNow(HangUp how)
+void FlockSimulator::hangUpNow(HangUp how, std::chrono::milliseconds backAfter)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hangUpRequested_ = true;
         requestedHangUp_ = how;
+        requestedBackAfter_ = backAfter;
     }
     const char byte = 0;
     (void)!::write(wake_[1], &byte, 1);
+}
+
+void FlockSimulator::onNewLine(std::function<void(const std::string& path)> observer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    newLineObserver_ = std::move(observer);
 }
 
 void FlockSimulator::setMotion(Motion motion)
@@ -239,6 +290,7 @@ void FlockSimulator::run()
                 return;
             }
             hangUpRequested = hangUpRequested_ && !hungUp_;
+            hangUpRequested_ = false;
             while (!injected_.empty()) {
                 output_.push_back(std::move(injected_.front()));
                 injected_.pop_front();
@@ -250,7 +302,11 @@ void FlockSimulator::run()
         if (hangUpRequested) {
             // Closed here, on the thread that polls the line, so that the
             // close takes effect at once.
-            hangUp(requestedHangUp_);
+            hangUp(requestedHangUp_, requestedBackAfter_);
+            continue;
+        }
+        if (outageEnds_ && Clock::now() >= backAt_) {
+            comeBack();
             continue;
         }
         const bool fast = setup_.rate <= 0.0;
@@ -263,6 +319,11 @@ void FlockSimulator::run()
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextRepeat - Clock::now());
             const int repeatMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
             timeoutMs = timeoutMs < 0 ? repeatMs : std::min(timeoutMs, repeatMs);
+        }
+        if (outageEnds_) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(backAt_ - Clock::now());
+            const int backMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
+            timeoutMs = timeoutMs < 0 ? backMs : std::min(timeoutMs, backMs);
         }
         const bool wantWrite = !output_.empty() || (streaming && fast);
         pollfd fds[2] = {{line_.master(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
@@ -318,6 +379,9 @@ void FlockSimulator::receive(const std::uint8_t* bytes, std::size_t count)
     std::function<void(const Command&)> observer;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (outageEnds_ && hungUp_) {
+            return;  // a pulled cable, a flock switched off: nothing arrives
+        }
         for (std::size_t i = 0; i < count; ++i) {
             received_.push_back(bytes[i]);
             keepRecent(received_, kKeptBytes);
@@ -516,8 +580,7 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
     damageRecord(chunk.bytes);
     output_.push_back(std::move(chunk));
     addNoise();
-    const Faults& faults = setup_.faults;
-    if (faults.hangUpAfter != 0 && recordsMade_ >= faults.hangUpAfter) {
+    if (nextHangUp_ != 0 && recordsMade_ >= nextHangUp_) {
         hangUpPending_ = true;
     }
 }
@@ -563,22 +626,68 @@ void FlockSimulator::flush()
         pending = hangUpPending_ && !hungUp_;
     }
     if (pending && output_.empty()) {
-        hangUp(setup_.faults.hangUp);
+        hangUp(setup_.faults.hangUp, std::chrono::milliseconds(setup_.faults.backAfterMs));
     }
 }
 
-void FlockSimulator::hangUp(HangUp how)
+void FlockSimulator::hangUp(HangUp how, Clock::duration backAfter)
 {
     output_.clear();
+    outageEnds_ = backAfter > Clock::duration::zero();
+    outage_ = how;
+    backAt_ = Clock::now() + backAfter;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hungUp_ = true;
-        for (UnitState& unit : units_) {
-            unit.streaming = false;
+        hangUpPending_ = false;
+        // A flock that comes back was streaming all along (only the line was
+        // gone) or starts afresh (switched off).
+        if (!outageEnds_) {
+            for (UnitState& unit : units_) {
+                unit.streaming = false;
+            }
         }
     }
     if (how == HangUp::Close) {
         line_.closeMaster();
+        removeLink();
+    }
+    changed_.notify_all();
+}
+
+// The end of a hang-up: a closed line comes back on a new pseudo-terminal
+// under the same link; a flock that was switched off comes back as from the
+// factory (no group mode, no stream, every setting at its power-up value).
+void FlockSimulator::comeBack()
+{
+    outageEnds_ = false;
+    std::string newLine;
+    if (outage_ == HangUp::Close) {
+        std::string error;
+        if (!line_.open(error) || !makeLink(error)) {
+            std::fprintf(stderr, "flocksim: the line cannot come back: %s\n", error.c_str());
+            return;
+        }
+        newLine = line_.slavePath();
+    }
+    std::function<void(const std::string&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (outage_ == HangUp::PowerOff) {
+            std::fill(units_.begin(), units_.end(), UnitState{});
+            flock_ = FlockState{};
+            decoder_ = CommandDecoder(setup_.maxAddress);
+        }
+        if (!newLine.empty()) {
+            slavePath_ = newLine;
+            observer = newLineObserver_;
+        }
+        hungUp_ = false;
+        nextHangUp_ = setup_.faults.hangUpAfter != 0 ? recordsMade_ + setup_.faults.hangUpAfter : 0;
+        nextCycle_ = Clock::now();
+    }
+    if (observer) {
+        observer(newLine);
     }
     changed_.notify_all();
 }

@@ -34,9 +34,11 @@ public:
     // Stops serving and closes the line. Also done on destruction.
     void stop();
 
-    // The path that a driver opens as its serial port.
-    const std::string& linePath() const { return line_.slavePath(); }
-    // The line itself, for a look at the settings a driver left on it.
+    // The path that a driver opens as its serial port: the set-up's link
+    // when it has one, else the pseudo-terminal's own.
+    std::string linePath() const;
+    // The line itself, for a look at the settings a driver left on it (after
+    // a hang-up that ended, the new pseudo-terminal).
     PseudoTerminal& line() { return line_; }
 
     // Every command received so far, in order (of a long run, at least the
@@ -61,8 +63,13 @@ public:
     // 4096).
     std::vector<FaultMark> faultMarks() const;
 
-    // Hangs up at once, as the fault knob does after its count of records.
-    void hangUpNow(HangUp how);
+    // Hangs up at once, as the fault knob does after its count of records;
+    // with backAfter, the flock is back after that time (Close: on a new
+    // pseudo-terminal, under the same link name).
+    void hangUpNow(HangUp how, std::chrono::milliseconds backAfter = std::chrono::milliseconds(0));
+    // Called on the simulator's thread with the new pseudo-terminal's path
+    // when a closed line comes back.
+    void onNewLine(std::function<void(const std::string& path)> observer);
 
     void setMotion(Motion motion);
     // Puts bytes on the line as they are, in one write.
@@ -91,7 +98,10 @@ private:
     void makeCycle();
     void reply(std::vector<std::uint8_t> bytes);
     void flush();
-    void hangUp(HangUp how);
+    void hangUp(HangUp how, Clock::duration backAfter);
+    void comeBack();
+    bool makeLink(std::string& error);
+    void removeLink();
     UnitState* unitAt(std::uint32_t address);
     // The faults of the line (Faults), applied to a record as it is made,
     // after it and to the status reply.
@@ -125,6 +135,15 @@ private:
     bool hangUpPending_ = false;
     bool hangUpRequested_ = false;
     HangUp requestedHangUp_ = HangUp::Silence;
+    Clock::duration requestedBackAfter_{};
+    std::string slavePath_;  // the pseudo-terminal's path, also for other threads
+    std::function<void(const std::string&)> newLineObserver_;
+
+    // A hang-up that ends (the simulator's thread, and hungUp_ under mutex_).
+    bool outageEnds_ = false;
+    HangUp outage_ = HangUp::Silence;
+    Clock::time_point backAt_;
+    std::uint64_t nextHangUp_ = 0;  // the record count that makes the next hang-up (0: none)
 
     // The simulator's thread only (handle() runs there too).
     CommandDecoder decoder_;
