@@ -22,6 +22,18 @@ void destroyHostMutex(OsHandle mutex);
 // POSIX a closed pipe no longer ends the process (writes fail instead).
 void installStopHandler(void (*onStop)());
 
+// Writes message to standard error and ends the process at once with the
+// exit code: no destructor, no handler, nothing else runs first. Safe in a
+// signal handler and on any thread.
+[[noreturn]] void endProcessNow(const char* message, int code);
+
+// Whether a serial port's name leads to a port now, as far as the system
+// tells without opening it. POSIX: the path exists (through its links).
+// Windows: the DOS device of a COMn name (also \\.\COMn) is defined; other
+// names are Unknown.
+enum class Presence { Present, Absent, Unknown };
+Presence serialPortPresence(const char* name);
+
 // Whether the stream is a terminal (console).
 bool isTerminal(std::FILE* stream);
 

@@ -1,8 +1,10 @@
 #include "platform/HostPlatform.h"
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -58,6 +60,28 @@ void installStopHandler(void (*onStop)())
     }
     // A closed pipe shows as a failed write, which stops the run in order.
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+void endProcessNow(const char* message, int code)
+{
+    std::size_t length = 0;
+    while (message[length] != '\0') {
+        ++length;
+    }
+    (void)!::write(STDERR_FILENO, message, length);
+    ::_exit(code);
+}
+
+Presence serialPortPresence(const char* name)
+{
+    if (name == nullptr || *name == '\0') {
+        return Presence::Unknown;
+    }
+    struct stat info {};
+    if (::stat(name, &info) == 0) {
+        return Presence::Present;
+    }
+    return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
 bool isTerminal(std::FILE* stream)

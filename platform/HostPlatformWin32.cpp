@@ -1,5 +1,6 @@
 #include "platform/HostPlatform.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -57,6 +58,40 @@ void installStopHandler(void (*onStop)())
 {
     stopCallback = onStop;
     ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+void endProcessNow(const char* message, int code)
+{
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), message, static_cast<DWORD>(std::strlen(message)), &written,
+                nullptr);
+    // TerminateProcess rather than ExitProcess: the device threads may be
+    // inside a device library, whose detach must not run under them.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+    for (;;) {
+        ::Sleep(INFINITE);
+    }
+}
+
+Presence serialPortPresence(const char* name)
+{
+    if (name == nullptr) {
+        return Presence::Unknown;
+    }
+    std::string device = name;
+    if (device.compare(0, 4, "\\\\.\\") == 0) {
+        device.erase(0, 4);
+    }
+    const bool com = device.size() > 3 && ::_strnicmp(device.c_str(), "COM", 3) == 0 &&
+                     device.find_first_not_of("0123456789", 3) == std::string::npos;
+    if (!com) {
+        return Presence::Unknown;
+    }
+    char target[1024];
+    if (::QueryDosDeviceA(device.c_str(), target, sizeof target) != 0) {
+        return Presence::Present;
+    }
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND ? Presence::Absent : Presence::Unknown;
 }
 
 bool isTerminal(std::FILE* stream)
