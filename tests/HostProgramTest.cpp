@@ -192,7 +192,7 @@ TEST(HostProgram, SigtermStopsTheFlockAndEndsCleanly)
     EXPECT_EQ(run.status, 0) << run.err;
     const std::vector<std::string> lines = linesOf(run.out);
     ASSERT_GE(lines.size(), 2u) << run.err;
-    EXPECT_EQ(lines[0], "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons");
+    EXPECT_EQ(lines[0], "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons,status,since,attempt");
     // stop's point and sleep commands are the last bytes on the line.
     const std::vector<std::uint8_t> received = flock.simulator.received();
     ASSERT_GE(received.size(), 2u);
@@ -259,7 +259,7 @@ name = sys.argv[1]
 for attempt in range(300):
     try:
         block = mmap.mmap(os.open('/dev/shm/' + name, os.O_RDWR), 0)
-        if block[0:8] == b'vantrel\0' and struct.unpack_from('=I', block, 1680)[0] > 0:
+        if block[0:8] == b'vantrel\0' and struct.unpack_from('=I', block, 1808)[0] > 0:
             break
     except (OSError, ValueError):
         pass

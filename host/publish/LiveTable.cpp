@@ -9,11 +9,34 @@
 
 namespace host {
 
+namespace {
+
+// ok; silent 4 s; lost 2 s; reconnecting (attempt 3).
+std::string stateText(DeviceStatus::State state, std::uint32_t attempt, std::uint32_t sinceSeconds)
+{
+    if (state == DeviceStatus::State::Ok) {
+        return stateName(state);
+    }
+    if (state == DeviceStatus::State::Reconnecting) {
+        return std::string(stateName(state)) + " (attempt " + std::to_string(attempt) + ")";
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch()).count();
+    const long long lasted = now - static_cast<long long>(sinceSeconds);
+    return std::string(stateName(state)) + " " + std::to_string(lasted < 0 ? 0 : lasted) + " s";
+}
+
+}  // namespace
+
 LiveTable::LiveTable(std::FILE* terminal) : terminal_(terminal) {}
 
 void LiveTable::begin(const std::vector<DeviceInfo>& devices)
 {
     devices_ = devices;
+    lines_.assign(devices.size(), Line{});
+    for (std::size_t d = 0; d < devices.size(); ++d) {
+        lines_[d].recordsBefore = devices[d].records != nullptr ? devices[d].records->load() : 0;
+    }
     rows_.clear();
     for (std::uint32_t d = 0; d < devices.size(); ++d) {
         const DeviceInfo& device = devices[d];
@@ -33,6 +56,16 @@ void LiveTable::publish(const ReceivedRecord& record)
 {
     for (std::uint32_t i = 0; i < record.sampleCount; ++i) {
         take(record.samples[i]);
+    }
+}
+
+void LiveTable::status(const DeviceStatus& status)
+{
+    if (status.device < lines_.size()) {
+        Line& line = lines_[status.device];
+        line.state = status.state;
+        line.attempt = status.attempt;
+        line.sinceSeconds = status.sinceSeconds;
     }
 }
 
@@ -61,6 +94,13 @@ void LiveTable::refresh()
             latest.rate = static_cast<double>(latest.samples - latest.samplesBefore) / seconds;
             latest.samplesBefore = latest.samples;
         }
+        for (std::size_t d = 0; d < lines_.size(); ++d) {
+            if (devices_[d].records != nullptr) {
+                const std::uint32_t records = devices_[d].records->load(std::memory_order_relaxed);
+                lines_[d].rate = static_cast<double>(records - lines_[d].recordsBefore) / seconds;
+                lines_[d].recordsBefore = records;
+            }
+        }
         rateTime_ = now;
     }
     draw();
@@ -85,8 +125,9 @@ void LiveTable::draw()
         text += "\x1b[" + std::to_string(drawnLines_) + "A";
     }
     char line[256];
-    std::snprintf(line, sizeof line, "\x1b[2K%-12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s\n", "device", "ID",
-                  "x ft", "y ft", "z ft", "azimuth", "elevation", "roll", "buttons", "samples/s");
+    std::snprintf(line, sizeof line, "\x1b[2K%-12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s %9s  %s\n", "device",
+                  "ID", "x ft", "y ft", "z ft", "azimuth", "elevation", "roll", "buttons", "samples/s", "records/s",
+                  "state");
     text += line;
     for (const Row& row : rows_) {
         const Latest& tracker = trackers_[row.tracker - 1];
@@ -106,9 +147,15 @@ void LiveTable::draw()
                 buttons += ((controller.buttonBits[n / 8] >> (n % 8)) & 1u) != 0 ? '1' : '0';
             }
         }
-        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f\n",
+        char records[16] = "-";
+        if (devices_[row.device].records != nullptr) {
+            std::snprintf(records, sizeof records, "%.1f", lines_[row.device].rate);
+        }
+        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f %9s  %s\n",
                       devices_[row.device].name.c_str(), static_cast<unsigned>(row.tracker), values[0], values[1],
-                      values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate);
+                      values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate, records,
+                      stateText(lines_[row.device].state, lines_[row.device].attempt,
+                                lines_[row.device].sinceSeconds).c_str());
         text += line;
     }
     std::fputs(text.c_str(), terminal_);

@@ -1,9 +1,11 @@
 #pragma once
 // The live table on a terminal: one row per output tracker with its device,
 // position in feet, angles in degrees, the buttons of the device's controller
-// in the same place (its k-th controller beside its k-th tracker) and the
-// samples per second; redrawn in place at each refresh (the host refreshes
-// at most 30 times a second).
+// in the same place (its k-th controller beside its k-th tracker), the
+// samples per second (changed samples of that tracker), and the device's
+// records per second (every record that arrived, changed or not) and state;
+// redrawn in place at each refresh (the host refreshes at most 30 times a
+// second).
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@ public:
 
     void begin(const std::vector<DeviceInfo>& devices) override;
     void publish(const ReceivedRecord& record) override;
+    void status(const DeviceStatus& status) override;
     void refresh() override;
     void finish() override;
 
@@ -38,6 +41,14 @@ private:
         std::uint64_t samplesBefore = 0; // at the last rate update
         double rate = 0.0;
     };
+    // A device's records per second and state.
+    struct Line {
+        std::uint32_t recordsBefore = 0;  // its count at the last rate update
+        double rate = 0.0;
+        DeviceStatus::State state = DeviceStatus::State::Ok;
+        std::uint32_t attempt = 0;
+        std::uint32_t sinceSeconds = 0;   // when the state began (time of day)
+    };
     using Clock = std::chrono::steady_clock;
 
     void take(const HostSample& sample);
@@ -45,6 +56,7 @@ private:
 
     std::FILE* terminal_;
     std::vector<DeviceInfo> devices_;
+    std::vector<Line> lines_;
     std::vector<Row> rows_;
     Latest trackers_[32];
     Latest controllers_[32];

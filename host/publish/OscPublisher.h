@@ -3,6 +3,8 @@
 // One bundle per received record, time-tagged with the sample's time stamp:
 //   /vantrel/<device>/tracker/<id>     x y z (feet) azimuth elevation roll (degrees), 6 floats
 //   /vantrel/<device>/controller/<id>  button bits (int: button n is bit n-1), then the valuators (floats)
+// and one per change of a device's state, time-tagged with the change:
+//   /vantrel/<device>/status           ok, silent, lost or reconnecting (a string)
 // The messages are made once, when a device is added; a sample only changes
 // their arguments in place, and the bundle is written into a buffer of the
 // publisher's own and sent by a socket that never blocks. A bundle that the
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Publisher.h"
 #include "platform/UdpSender.h"
@@ -49,6 +52,8 @@ public:
     {
         record(received.device, received.tracker, received.controller);
     }
+    // A status bundle; made when the state changes (seldom), not per sample.
+    void status(const host::DeviceStatus& status) override;
     void finish() override;
 
     std::uint64_t sent() const { return sent_; }
@@ -73,11 +78,14 @@ private:
     static std::string addressPart(const std::string& deviceName);
     void makeControllerMessage(Address& address, std::uint32_t valuators);
     bool appendMessage(const Address& address);
+    void beginBundle(std::uint32_t seconds, std::uint32_t microseconds);
+    void sendBundle();
 
     std::mutex mutex_;  // device threads publish one at a time
     platform::UdpSender sender_;
     Address trackers_[kSharedListCapacity];
     Address controllers_[kSharedListCapacity];
+    std::vector<std::string> statusPaths_;  // per device
     unsigned char buffer_[2048] = {};
     std::size_t bundleSize_ = 0;
     std::uint64_t sent_ = 0;

@@ -33,12 +33,17 @@ std::size_t printed(int length, std::size_t size)
     return length < 0 ? 0 : static_cast<std::size_t>(length) < size ? static_cast<std::size_t>(length) : size - 1;
 }
 
-std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, const HostSample& sample)
+std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, std::uint32_t seconds, std::uint32_t microseconds)
 {
     char text[32];
-    const int length = std::snprintf(text, sizeof text, "%lu.%06lu", static_cast<unsigned long>(sample.seconds),
-                                     static_cast<unsigned long>(sample.microseconds % 1000000u));
+    const int length = std::snprintf(text, sizeof text, "%lu.%06lu", static_cast<unsigned long>(seconds),
+                                     static_cast<unsigned long>(microseconds % 1000000u));
     return put(out, at, text, printed(length, sizeof text));
+}
+
+std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, const HostSample& sample)
+{
+    return putTime(out, at, sample.seconds, sample.microseconds);
 }
 
 std::size_t putNumber(char (&out)[kSampleTextSize], std::size_t at, std::uint32_t value)
@@ -127,7 +132,7 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
 
 const char* csvHeader()
 {
-    return "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons\n";
+    return "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons,status,since,attempt\n";
 }
 
 std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device)
@@ -142,13 +147,57 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
             at = put(out, at, ",");
             at = putFixed(out, at, sample.pose[i]);
         }
-        return put(out, at, ",,\n");
+        return put(out, at, ",,,,,\n");
     }
     at = put(out, at, ",,,,,,,");
     at = putNumber(out, at, sample.id);
     at = put(out, at, ",");
     for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {
         at = put(out, at, button(sample, n) ? "1" : "0");
+    }
+    return put(out, at, ",,,\n");
+}
+
+const char* stateName(DeviceStatus::State state)
+{
+    switch (state) {
+    case DeviceStatus::State::Ok: return "ok";
+    case DeviceStatus::State::Silent: return "silent";
+    case DeviceStatus::State::Lost: return "lost";
+    case DeviceStatus::State::Reconnecting: return "reconnecting";
+    }
+    return "unknown";
+}
+
+std::size_t statusJsonLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device)
+{
+    std::size_t at = put(out, 0, "{\"time\":");
+    at = putTime(out, at, status.seconds, status.microseconds);
+    at = put(out, at, ",\"device\":");
+    at = put(out, at, device.data(), device.size());
+    at = put(out, at, ",\"status\":\"");
+    at = put(out, at, stateName(status.state));
+    at = put(out, at, "\",\"since\":");
+    at = putTime(out, at, status.sinceSeconds, status.sinceMicroseconds);
+    if (status.state == DeviceStatus::State::Reconnecting) {
+        at = put(out, at, ",\"attempt\":");
+        at = putNumber(out, at, status.attempt);
+    }
+    return put(out, at, "}\n");
+}
+
+std::size_t statusCsvLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device)
+{
+    std::size_t at = putTime(out, 0, status.seconds, status.microseconds);
+    at = put(out, at, ",");
+    at = put(out, at, device.data(), device.size());
+    at = put(out, at, ",,,,,,,,,,");
+    at = put(out, at, stateName(status.state));
+    at = put(out, at, ",");
+    at = putTime(out, at, status.sinceSeconds, status.sinceMicroseconds);
+    at = put(out, at, ",");
+    if (status.state == DeviceStatus::State::Reconnecting) {
+        at = putNumber(out, at, status.attempt);
     }
     return put(out, at, "\n");
 }

@@ -148,6 +148,19 @@ void SharedStorages::begin(const std::vector<host::DeviceInfo>& devices)
     setRunning();
 }
 
+void SharedStorages::status(const host::DeviceStatus& status)
+{
+    if (header_ == nullptr || status.device >= header_->deviceCount || status.device >= kSharedMaxDevices) {
+        return;
+    }
+    static_assert(static_cast<std::uint32_t>(host::DeviceStatus::State::Reconnecting) == kSharedDeviceReconnecting &&
+                      static_cast<std::uint32_t>(host::DeviceStatus::State::Lost) == kSharedDeviceLost &&
+                      static_cast<std::uint32_t>(host::DeviceStatus::State::Silent) == kSharedDeviceSilent,
+                  "the table's status values are the states'");
+    __atomic_store_n(&header_->devices[status.device].status, static_cast<std::uint32_t>(status.state),
+                     __ATOMIC_RELEASE);
+}
+
 void SharedStorages::setRunning()
 {
     if (header_ != nullptr) {

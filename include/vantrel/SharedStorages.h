@@ -19,7 +19,7 @@
 //            named mutex in `mutexName` ("Local\vantrel.NAME.mutex"). The mutex
 //            area of the block is then unused (`mutexSize` 0).
 //
-// Layout, version 1 (offsets from the start of the block, all multiples of 8):
+// Layout, version 2 (offsets from the start of the block, all multiples of 8):
 //
 //   0       SharedStoragesHeader (below), 4096 bytes reserved
 //   4096    mutex area, one page of 4096 bytes
@@ -34,7 +34,9 @@
 // Locking: the fields marked "live" below, the two lists and the journal are
 // read and written only while holding the mutex (one mutex for both
 // storages). The fields above them are written once, before `state` becomes
-// 1, and do not change afterwards. A reader holds the mutex only for as long
+// 1, and do not change afterwards, but for each device's `status`, which the
+// host writes with one atomic 32-bit store whenever it changes and a reader
+// reads with one 32-bit load, with or without the mutex. A reader holds the mutex only for as long
 // as it copies what it needs. A reader that dies holding the mutex does not
 // stop the host: the host finds the owner dead, makes the mutex consistent
 // again, reports it once and carries on.
@@ -55,7 +57,7 @@
 
 // "vantrel" and a terminating zero.
 constexpr char kSharedStoragesMagic[8] = {'v', 'a', 'n', 't', 'r', 'e', 'l', '\0'};
-constexpr std::uint32_t kSharedStoragesVersion = 1;
+constexpr std::uint32_t kSharedStoragesVersion = 2;
 
 constexpr std::uint32_t kSharedHeaderOffset = 0;
 constexpr std::uint32_t kSharedMutexOffset = 4096;
@@ -77,6 +79,14 @@ enum SharedStoragesState : std::uint32_t {
     kSharedStateEnded = 2,      // the host has stopped; nothing more will come
 };
 
+// `status` of a device: the state of its line.
+enum SharedDeviceStatus : std::uint32_t {
+    kSharedDeviceOk = 0,            // records arrive
+    kSharedDeviceSilent = 1,        // no record for a while (vantrel-host --silence)
+    kSharedDeviceLost = 2,          // its port failed
+    kSharedDeviceReconnecting = 3,  // the host brings it up again
+};
+
 // `kind` of a journal slot.
 enum SharedRecordKind : std::uint16_t {
     kSharedTrackerRecord = 1,
@@ -93,6 +103,7 @@ struct SharedDevice {
     std::uint32_t trackerCount;
     std::uint32_t controllerFirst;    // 0 when the device has no controllers
     std::uint32_t controllerCount;
+    std::uint32_t status;             // SharedDeviceStatus; written atomically, at any time
 };
 
 struct SharedStoragesHeader {
@@ -138,15 +149,16 @@ constexpr std::uint32_t kSharedJournalSlotSize = sizeof(SharedJournalSlot);
 constexpr std::uint32_t kSharedBlockSize =
     kSharedJournalOffset + kSharedJournalCapacity * kSharedJournalSlotSize;
 
-static_assert(sizeof(SharedDevice) == 48, "SharedDevice layout");
+static_assert(sizeof(SharedDevice) == 52, "SharedDevice layout");
+static_assert(offsetof(SharedDevice, status) == 48, "SharedDevice layout");
 static_assert(offsetof(SharedStoragesHeader, version) == 8, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, hostProcessId) == 60, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, mutexName) == 64, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, deviceCount) == 128, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, devices) == 132, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, state) == 1668, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1680, "SharedStoragesHeader layout");
-static_assert(sizeof(SharedStoragesHeader) == 1692, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, state) == 1796, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1808, "SharedStoragesHeader layout");
+static_assert(sizeof(SharedStoragesHeader) == 1820, "SharedStoragesHeader layout");
 static_assert(sizeof(SharedStoragesHeader) <= kSharedMutexOffset, "the header fits before the mutex");
 static_assert(offsetof(SharedJournalSlot, record) == 16, "SharedJournalSlot layout");
 static_assert(sizeof(SharedJournalSlot) == 200, "SharedJournalSlot layout");
