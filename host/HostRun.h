@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ConfigFile.h"
+#include "DeviceHealth.h"
 #include "RunLoop.h"
 #include "publish/OutputOptions.h"
 
@@ -19,6 +20,7 @@ struct RunOptions {
     std::string python = "python3";     // the interpreter that runs it
     std::int32_t debugLevel = 0;        // the logger's debug level
     bool quiet = false;                 // the module writes nothing
+    HealthOptions health;               // --silence, --reconnect-after, --no-reconnect, --give-up-after
 };
 
 class HostRun {
