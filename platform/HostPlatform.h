@@ -28,9 +28,9 @@ void installStopHandler(void (*onStop)());
 [[noreturn]] void endProcessNow(const char* message, int code);
 
 // Whether a serial port's name leads to a port now, as far as the system
-// tells without opening it. POSIX: the path exists (through its links).
-// Windows: the DOS device of a COMn name (also \\.\COMn) is defined; other
-// names are Unknown.
+// tells without opening it. POSIX: the path exists (through its links), or
+// Absent. Windows: Present when the system lists the DOS device of a COMn
+// name (also \\.\COMn); Unknown otherwise, never Absent.
 enum class Presence { Present, Absent, Unknown };
 Presence serialPortPresence(const char* name);
 

@@ -87,11 +87,11 @@ Presence serialPortPresence(const char* name)
     if (!com) {
         return Presence::Unknown;
     }
+    // A port that the system lists is there. One that it does not list may
+    // still open: Wine lists only the ports it found at its start, not the
+    // COM links made since, so a missing entry proves nothing.
     char target[1024];
-    if (::QueryDosDeviceA(device.c_str(), target, sizeof target) != 0) {
-        return Presence::Present;
-    }
-    return ::GetLastError() == ERROR_FILE_NOT_FOUND ? Presence::Absent : Presence::Unknown;
+    return ::QueryDosDeviceA(device.c_str(), target, sizeof target) != 0 ? Presence::Present : Presence::Unknown;
 }
 
 bool isTerminal(std::FILE* stream)
