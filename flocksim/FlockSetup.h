@@ -48,7 +48,7 @@ struct Faults {
     std::uint32_t burstLength = 16;  // bytes that one burst replaces (it may run into the records after)
     int statusBytes = -1;            // the system status reply stops after this many bytes (0: never comes); -1: whole
     // A hang-up that ends: after this many milliseconds the flock is back
-    // (0: never), and hangs up again after hangUpAfter more records.
+    // (0: never).
     std::uint32_t backAfterMs = 0;
 };
 

@@ -46,7 +46,6 @@ std::uint16_t littleEndianWord(const std::vector<std::uint8_t>& bytes, std::size
 FlockSimulator::FlockSimulator(Setup setup)
     : setup_(std::move(setup)),
       units_(setup_.units.size()),
-      nextHangUp_(setup_.faults.hangUpAfter),
       decoder_(setup_.maxAddress),
       random_(setup_.faults.seed)
 {
@@ -580,7 +579,8 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
     damageRecord(chunk.bytes);
     output_.push_back(std::move(chunk));
     addNoise();
-    if (nextHangUp_ != 0 && recordsMade_ >= nextHangUp_) {
+    const Faults& faults = setup_.faults;
+    if (faults.hangUpAfter != 0 && recordsMade_ == faults.hangUpAfter) {
         hangUpPending_ = true;
     }
 }
@@ -683,7 +683,6 @@ void FlockSimulator::comeBack()
             observer = newLineObserver_;
         }
         hungUp_ = false;
-        nextHangUp_ = setup_.faults.hangUpAfter != 0 ? recordsMade_ + setup_.faults.hangUpAfter : 0;
         nextCycle_ = Clock::now();
     }
     if (observer) {

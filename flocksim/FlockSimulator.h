@@ -143,7 +143,6 @@ private:
     bool outageEnds_ = false;
     HangUp outage_ = HangUp::Silence;
     Clock::time_point backAt_;
-    std::uint64_t nextHangUp_ = 0;  // the record count that makes the next hang-up (0: none)
 
     // The simulator's thread only (handle() runs there too).
     CommandDecoder decoder_;
