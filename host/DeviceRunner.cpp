@@ -215,11 +215,20 @@ bool DeviceRunner::recover(Clock::time_point outageBegan)
 {
     const RecoveryUnderWay underWay;
     retire();
+    const bool givesUp = health_.giveUpAfter > 0.0;
+    const Clock::time_point giveUp =
+        outageBegan + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(health_.giveUpAfter));
     Clock::duration delay = kFirstDelay;
     DeviceHealth::Step failedAt = DeviceHealth::Step::None;
     bool logShown = false;
     for (std::uint32_t attempt = 1;; ++attempt) {
-        if (!waitBeforeAttempt(delay, failedAt == DeviceHealth::Step::PortMissing)) {
+        const Clock::duration wait = givesUp ? std::min(delay, giveUp - Clock::now()) : delay;
+        if (!waitBeforeAttempt(wait, failedAt == DeviceHealth::Step::PortMissing)) {
+            return false;
+        }
+        if (givesUp && Clock::now() >= giveUp) {
+            failed_ = true;
+            setPhase(DeviceHealth::Phase::Ended, Clock::now());
             return false;
         }
         {
@@ -244,15 +253,6 @@ bool DeviceRunner::recover(Clock::time_point outageBegan)
         {
             std::lock_guard<std::mutex> lock(factsMutex_);
             facts_.failedAt = failedAt;
-        }
-        if (stopping_.load()) {
-            return false;
-        }
-        const Clock::time_point now = Clock::now();
-        if (health_.giveUpAfter > 0.0 && now - outageBegan >= std::chrono::duration<double>(health_.giveUpAfter)) {
-            failed_ = true;
-            setPhase(DeviceHealth::Phase::Ended, now);
-            return false;
         }
         delay = std::min<Clock::duration>(2 * delay, kLongestDelay);
     }
