@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -33,6 +35,7 @@
 #include "host/HostStorage.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
+#include "vantrel/SharedStorages.h"
 
 extern char** environ;
 
@@ -202,20 +205,51 @@ std::string statusSequence(const std::vector<Json>& lines)
     return sequence;
 }
 
+// The status of the first device in the device table of shared storages NAME
+// (as a reader reads it: one 32-bit load); -1 when there is no block.
+int sharedStatus(const std::string& name)
+{
+    const int fd = ::open(("/dev/shm/" + name).c_str(), O_RDONLY);
+    if (fd < 0) {
+        return -1;
+    }
+    void* block = ::mmap(nullptr, kSharedBlockSize, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (block == MAP_FAILED) {
+        return -1;
+    }
+    const auto* header = static_cast<const SharedStoragesHeader*>(block);
+    const int status = static_cast<int>(__atomic_load_n(&header->devices[0].status, __ATOMIC_ACQUIRE));
+    ::munmap(block, kSharedBlockSize);
+    return status;
+}
+
 // A pulled cable for three seconds: silent within --silence + 1 s, said once,
 // then ok again with samples; every record that the line delivered is a
-// sample line.
+// sample line. The state reaches the shared storages and OSC too.
 TEST(HostRecovery, ASilenceIsSaidOnceAndEndsWhenTheLineResumes)
 {
     LinkedFlock flock;
     ASSERT_TRUE(flock.started);
-    HostProcess host(flock.config("flock"), {"--duration", "9", "--silence", "1", "--reconnect-after", "60"});
+    kit::TempFile dump("");
+    const std::string name = "vantrel-" + dump.path().substr(dump.path().find_last_of('/') + 1);
+    const std::string port = std::to_string(20000 + std::hash<std::string>()(dump.path()) % 20000);
+    ASSERT_EQ(std::system(("oscdump -L " + port + " >'" + dump.path() + "' 2>&1 & echo $! >'" + dump.path() +
+                           ".pid'").c_str()),
+              0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    HostProcess host(flock.config("flock"), {"--duration", "9", "--silence", "1", "--reconnect-after", "60", "--shm",
+                                             name, "--osc", "127.0.0.1:" + port});
     ASSERT_TRUE(host.started());
     ASSERT_TRUE(host.waitForLine("\"tracker\":2", 10.0)) << host.err();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(sharedStatus(name), kSharedDeviceOk);
     const double pulled = now();
     flock.simulator.hangUpNow(flocksim::HangUp::Silence, std::chrono::milliseconds(3000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(sharedStatus(name), kSharedDeviceSilent);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    EXPECT_EQ(sharedStatus(name), kSharedDeviceOk);
     // The end of the stream: the last record waits for a phasing byte that
     // never comes, every other one is on the line.
     flock.simulator.hangUpNow(flocksim::HangUp::Silence);
@@ -242,6 +276,17 @@ TEST(HostRecovery, ASilenceIsSaidOnceAndEndsWhenTheLineResumes)
     ASSERT_FALSE(samples.empty());
     EXPECT_GT(samples.back()["time"].get<double>(), status[1]["time"].get<double>());
     EXPECT_EQ(samples.size() + 1, sent);
+    // OSC: the same changes as strings.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::system(("kill $(cat '" + dump.path() + ".pid'); rm -f '" + dump.path() + ".pid'").c_str());
+    std::vector<std::string> changes;
+    for (const std::string& line : linesOf(contentOf(dump.path()))) {
+        if (line.find(" /vantrel/flock/status ") != std::string::npos) {
+            changes.push_back(line.substr(line.find(' ') + 1));
+        }
+    }
+    EXPECT_EQ(changes, (std::vector<std::string>{"/vantrel/flock/status s \"silent\"", "/vantrel/flock/status s \"ok\"",
+                                                 "/vantrel/flock/status s \"silent\""}));
 }
 
 // Counts what reaches it.
@@ -423,22 +468,43 @@ TEST(HostRecovery, APowerCycleConfiguresTheFlockAgain)
     EXPECT_GT(checked, 100);
 }
 
-// --no-reconnect: a failed port is said once and the run ends with exit 1,
-// as without recovery.
-TEST(HostRecovery, WithoutReconnectALostPortEndsTheRunWithExit1)
+// A device lost for good ends the run with exit 1: under --no-reconnect at
+// its port's failure, as without recovery; under --give-up-after when the
+// attempts of one outage took that long. Each said once.
+TEST(HostRecovery, ADeviceLostForGoodEndsTheRunWithExit1)
 {
+    {
+        LinkedFlock flock;
+        ASSERT_TRUE(flock.started);
+        HostProcess host(flock.config("flock"), {"--duration", "30", "--no-reconnect"});
+        ASSERT_TRUE(host.started());
+        ASSERT_TRUE(host.waitForLine("\"tracker\":2", 10.0)) << host.err();
+        flock.simulator.hangUpNow(flocksim::HangUp::Close);
+        EXPECT_EQ(host.wait(), 1);
+        EXPECT_EQ(host.said(""), std::vector<std::string>{"vantrel-host: device \"flock\" (" + host.configPath() +
+                                                           ":1): lost: the port " + flock.simulator.linePath() +
+                                                           " failed; check the cable or serial adapter and the "
+                                                           "port name; not brought up again (--no-reconnect)"});
+        EXPECT_EQ(statusSequence(statusLines(host.out())), "lost");
+    }
     LinkedFlock flock;
     ASSERT_TRUE(flock.started);
-    HostProcess host(flock.config("flock"), {"--duration", "30", "--no-reconnect"});
+    HostProcess host(flock.config("flock"), {"--duration", "30", "--give-up-after", "2"});
     ASSERT_TRUE(host.started());
     ASSERT_TRUE(host.waitForLine("\"tracker\":2", 10.0)) << host.err();
     flock.simulator.hangUpNow(flocksim::HangUp::Close);
     EXPECT_EQ(host.wait(), 1);
-    EXPECT_EQ(host.said(""), std::vector<std::string>{"vantrel-host: device \"flock\" (" + host.configPath() +
-                                                       ":1): lost: the port " + flock.simulator.linePath() +
-                                                       " failed; check the cable or serial adapter and the port "
-                                                       "name; not brought up again (--no-reconnect)"});
-    EXPECT_EQ(statusSequence(statusLines(host.out())), "lost");
+    // Attempts after 0.5 and 1.5 s; at 2 s it gives up.
+    const std::vector<Json> status = statusLines(host.out());
+    EXPECT_EQ(statusSequence(status), "lost reconnecting reconnecting lost") << host.err();
+    ASSERT_EQ(status.size(), 4u);
+    EXPECT_NEAR(status[3]["time"].get<double>() - status[0]["since"].get<double>(), 2.0, 0.2);
+    const std::vector<std::string> lost = host.said("lost:");
+    ASSERT_EQ(lost.size(), 2u) << host.err();
+    EXPECT_EQ(lost[1], "vantrel-host: device \"flock\" (" + host.configPath() +
+                           ":1): lost: giving up after 2.0 s (--give-up-after); last attempt: the port " +
+                           flock.simulator.linePath() +
+                           " is not there: check the cable or serial adapter and the port name");
 }
 
 // Ctrl-C while a device is being brought up again: the first stops the run
