@@ -122,13 +122,13 @@ void DeviceRunner::receive(Publisher& publisher)
 {
     Clock::time_point before = Clock::now();
     while (!stopping_.load()) {
-        bool recover = false;
-        {
-            std::lock_guard<std::mutex> lock(factsMutex_);
-            recover = recoveryRequested_;
-        }
-        if (recover) {
-            if (!this->recover(recoverySince_)) {
+        if (recoveryRequested_.load(std::memory_order_relaxed)) {
+            Clock::time_point since;
+            {
+                std::lock_guard<std::mutex> lock(factsMutex_);
+                since = recoverySince_;
+            }
+            if (!recover(since)) {
                 break;
             }
             before = Clock::now();
@@ -148,7 +148,7 @@ void DeviceRunner::receive(Publisher& publisher)
                 break;
             }
             setPhase(DeviceHealth::Phase::Lost, after);
-            if (!this->recover(after)) {
+            if (!recover(after)) {
                 break;
             }
             before = Clock::now();
@@ -169,11 +169,11 @@ void DeviceRunner::receive(Publisher& publisher)
 void DeviceRunner::requestRecovery(Clock::time_point since)
 {
     std::lock_guard<std::mutex> lock(factsMutex_);
-    if (facts_.phase != DeviceHealth::Phase::Receiving || recoveryRequested_) {
+    if (facts_.phase != DeviceHealth::Phase::Receiving || recoveryRequested_.load()) {
         return;
     }
-    recoveryRequested_ = true;
     recoverySince_ = since;
+    recoveryRequested_.store(true);
     runFlag_.store(0);
 }
 
@@ -247,7 +247,7 @@ bool DeviceRunner::recover(Clock::time_point outageBegan)
             facts_.phase = DeviceHealth::Phase::Receiving;
             facts_.since = Clock::now();
             facts_.failedAt = DeviceHealth::Step::None;
-            recoveryRequested_ = false;
+            recoveryRequested_.store(false);
             return true;
         }
         {

@@ -132,11 +132,12 @@ private:
     std::uint32_t controllerViewCount_ = 0;
 
     // The facts of health: the last record's time (steady clock, in its own
-    // ticks) on the path of every record; the rest under factsMutex_.
+    // ticks) and the request to bring the device up again, on the path of
+    // every record; the rest under factsMutex_.
     std::atomic<Clock::rep> lastRecord_{0};
+    std::atomic<bool> recoveryRequested_{false};
     mutable std::mutex factsMutex_;
     DeviceHealth::Facts facts_;
-    bool recoveryRequested_ = false;
     Clock::time_point recoverySince_;
     // What the last recvData published: the marked entries as the storages
     // held them (network order), their output IDs, and the same as samples.
