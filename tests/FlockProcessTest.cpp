@@ -54,11 +54,7 @@ TEST(FlockProcess, ServesTheFlockOfItsOptionsAndReportsThroughItsDirectory)
     CLogH log(kit::plainLogSettings("T"));
     CRS232H port(&log);
     ASSERT_TRUE(port.openPort(process.openName().c_str())) << process.openName();
-    PortAttributes attributes{};
-    attributes.control.BaudRate = 38400;
-    attributes.control.fBinary = 1;
-    attributes.control.ByteSize = 8;
-    attributes.timeouts.ReadTotalTimeoutConstant = 500;
+    PortAttributes attributes = kit::simulatorLine(500);
     ASSERT_TRUE(port.setAttributes(&attributes));
 
     const Bytes query{0x4F, 0x23};
@@ -104,11 +100,7 @@ TEST(FlockProcess, AClosedLineComesBackUnderItsName)
     ASSERT_TRUE(process.started()) << process.problem();
     CLogH log(kit::plainLogSettings("T"));
     CRS232H port(&log);
-    PortAttributes attributes{};
-    attributes.control.BaudRate = 38400;
-    attributes.control.fBinary = 1;
-    attributes.control.ByteSize = 8;
-    attributes.timeouts.ReadTotalTimeoutConstant = 200;
+    PortAttributes attributes = kit::simulatorLine(200);
     ASSERT_TRUE(port.openPort(process.openName().c_str())) << process.openName();
     ASSERT_TRUE(port.setAttributes(&attributes));
     process.sendEvery({0x11}, 20);

@@ -120,11 +120,7 @@ protected:
         std::string error;
         ASSERT_TRUE(simulator->start(error)) << error;
         ASSERT_TRUE(port.openPort(simulator->linePath().c_str()));
-        PortAttributes attributes{};
-        attributes.control.BaudRate = 38400;
-        attributes.control.fBinary = 1;
-        attributes.control.ByteSize = 8;
-        attributes.timeouts.ReadTotalTimeoutConstant = 300;
+        PortAttributes attributes = kit::simulatorLine(300);
         ASSERT_TRUE(port.setAttributes(&attributes));
     }
 
@@ -521,11 +517,7 @@ TEST_F(FlockLine, AClosedLineComesBackUnderItsLinkName)
         EXPECT_FALSE(newLine.empty());
         EXPECT_EQ(newLine, simulator->line().slavePath());
     }
-    PortAttributes attributes{};
-    attributes.control.BaudRate = 38400;
-    attributes.control.fBinary = 1;
-    attributes.control.ByteSize = 8;
-    attributes.timeouts.ReadTotalTimeoutConstant = 300;
+    PortAttributes attributes = kit::simulatorLine(300);
     ASSERT_TRUE(port.setAttributes(&attributes));
     EXPECT_GE(records(read(13 * 10)).size(), 5u);
     port.closePort();

@@ -20,6 +20,7 @@
 #include "Motion.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
+#include "kit/TextFile.h"
 
 namespace {
 
@@ -29,23 +30,8 @@ struct Finished {
     std::string err;
 };
 
-std::string contentOf(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream input(text);
-    for (std::string line; std::getline(input, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using kit::contentOf;
+using kit::linesOf;
 
 // Runs a shell script in which HOST stands for the program, OUT, ERR for its
 // output files; the script's own exit status is its result.

@@ -35,6 +35,7 @@
 #include "host/HostStorage.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
+#include "kit/TextFile.h"
 #include "vantrel/SharedStorages.h"
 
 extern char** environ;
@@ -48,23 +49,8 @@ double now()
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-std::string contentOf(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream input(text);
-    for (std::string line; std::getline(input, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using kit::contentOf;
+using kit::linesOf;
 
 // vantrel-host run with a configuration and options, in a process of its
 // own, its standard output and error in files that the test reads while it
