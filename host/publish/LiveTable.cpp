@@ -9,25 +9,6 @@
 
 namespace host {
 
-namespace {
-
-// ok; silent 4 s; lost 2 s; reconnecting (attempt 3).
-std::string stateText(DeviceStatus::State state, std::uint32_t attempt, std::uint32_t sinceSeconds)
-{
-    if (state == DeviceStatus::State::Ok) {
-        return stateName(state);
-    }
-    if (state == DeviceStatus::State::Reconnecting) {
-        return std::string(stateName(state)) + " (attempt " + std::to_string(attempt) + ")";
-    }
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch()).count();
-    const long long lasted = now - static_cast<long long>(sinceSeconds);
-    return std::string(stateName(state)) + " " + std::to_string(lasted < 0 ? 0 : lasted) + " s";
-}
-
-}  // namespace
-
 LiveTable::LiveTable(std::FILE* terminal) : terminal_(terminal) {}
 
 void LiveTable::begin(const std::vector<DeviceInfo>& devices)
@@ -35,7 +16,10 @@ void LiveTable::begin(const std::vector<DeviceInfo>& devices)
     devices_ = devices;
     lines_.assign(devices.size(), Line{});
     for (std::size_t d = 0; d < devices.size(); ++d) {
-        lines_[d].recordsBefore = devices[d].records != nullptr ? devices[d].records->load() : 0;
+        // A run that counts a device's records watches its line; `watch`
+        // knows neither.
+        lines_[d].stateKnown = devices[d].records != nullptr;
+        lines_[d].recordsBefore = lines_[d].stateKnown ? devices[d].records->load() : 0;
     }
     rows_.clear();
     for (std::uint32_t d = 0; d < devices.size(); ++d) {
@@ -63,10 +47,29 @@ void LiveTable::status(const DeviceStatus& status)
 {
     if (status.device < lines_.size()) {
         Line& line = lines_[status.device];
+        line.stateKnown = true;
         line.state = status.state;
         line.attempt = status.attempt;
         line.sinceSeconds = status.sinceSeconds;
     }
+}
+
+// ok; silent 4 s; lost 2 s; reconnecting (attempt 3); - when not known.
+std::string LiveTable::stateText(const Line& line)
+{
+    if (!line.stateKnown) {
+        return "-";
+    }
+    if (line.state == DeviceStatus::State::Ok) {
+        return stateName(line.state);
+    }
+    if (line.state == DeviceStatus::State::Reconnecting) {
+        return std::string(stateName(line.state)) + " (attempt " + std::to_string(line.attempt) + ")";
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch()).count();
+    const long long lasted = now - static_cast<long long>(line.sinceSeconds);
+    return std::string(stateName(line.state)) + " " + std::to_string(lasted < 0 ? 0 : lasted) + " s";
 }
 
 void LiveTable::take(const HostSample& sample)
@@ -154,8 +157,7 @@ void LiveTable::draw()
         std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f %9s  %s\n",
                       devices_[row.device].name.c_str(), static_cast<unsigned>(row.tracker), values[0], values[1],
                       values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate, records,
-                      stateText(lines_[row.device].state, lines_[row.device].attempt,
-                                lines_[row.device].sinceSeconds).c_str());
+                      stateText(lines_[row.device]).c_str());
         text += line;
     }
     std::fputs(text.c_str(), terminal_);

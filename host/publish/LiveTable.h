@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "OutputOptions.h"
@@ -45,6 +46,7 @@ private:
     struct Line {
         std::uint32_t recordsBefore = 0;  // its count at the last rate update
         double rate = 0.0;
+        bool stateKnown = false;          // the run watches the device, or told a state
         DeviceStatus::State state = DeviceStatus::State::Ok;
         std::uint32_t attempt = 0;
         std::uint32_t sinceSeconds = 0;   // when the state began (time of day)
@@ -53,6 +55,7 @@ private:
 
     void take(const HostSample& sample);
     void draw();
+    static std::string stateText(const Line& line);
 
     std::FILE* terminal_;
     std::vector<DeviceInfo> devices_;
