@@ -19,8 +19,8 @@ constexpr std::size_t kMaxQueued = 512;
 
 // What the logs keep: at least the last so many entries, at most twice as
 // many, so that a simulator that runs for hours under faults keeps its size.
-constexpr std::size_t kKeptBytes = 65536;
-constexpr std::size_t kKeptCommands = 4096;
+constexpr std::size_t kKeptBytes = 16384;
+constexpr std::size_t kKeptCommands = 1024;
 constexpr std::size_t kKeptFaultMarks = 4096;
 
 // Forgets the oldest entries of a log once it holds twice its limit; returns

@@ -42,9 +42,9 @@ public:
     PseudoTerminal& line() { return line_; }
 
     // Every command received so far, in order (of a long run, at least the
-    // last 4096).
+    // last 1024).
     std::vector<Command> commands() const;
-    // Every byte received so far, in order (at least the last 65536).
+    // Every byte received so far, in order (at least the last 16384).
     std::vector<std::uint8_t> received() const;
     void clearLog();
     // Counts every change of received(): a byte received or the log cleared.

@@ -13,7 +13,7 @@ class Publisher;
 // The program's exit codes.
 enum ExitCode : int {
     kExitOk = 0,        // ran and stopped cleanly
-    kExitDevice = 1,    // a device failed (createDev, init, configure, start, or recvData kept failing)
+    kExitDevice = 1,    // a device failed (createDev, init, configure, start), or was lost for good
     kExitUsage = 2,     // command line, configuration file, library or output file
     kExitInterrupted = 130,  // a second stop request while a device was brought up again
 };
