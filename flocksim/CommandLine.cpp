@@ -49,8 +49,12 @@ const char kUsage[] =
     "  --noise-length L       noise bytes each time (default 1)\n"
     "  --drop-every N         every N-th record loses one byte\n"
     "  --hang-up-after N      after N records the flock hangs up\n"
-    "  --hang-up silence|close  silence: no more records or replies (default);\n"
-    "                         close: the line is closed\n"
+    "  --hang-up silence|close|power-off  silence: no more records or replies, as\n"
+    "                         with a pulled cable (default); close: the line is closed,\n"
+    "                         as a serial adapter that is unplugged; power-off: silence,\n"
+    "                         and a flock that comes back has forgotten its configuration\n"
+    "  --back-after SECONDS   the flock is back that long after a hang-up (close: on a\n"
+    "                         new pseudo-terminal, which --link and --wine-com lead to)\n"
     "  --cut-every N          every N-th record is cut short (1 to all but one of its bytes)\n"
     "  --burst-every N        from a byte of every N-th record on, garbage replaces the\n"
     "                         bytes on the line\n"
@@ -64,6 +68,8 @@ const char kUsage[] =
     "                         a change of the group mode ends the stream\n"
     "\n"
     "Running:\n"
+    "  --link PATH            make PATH a symbolic link to the line, made anew when a\n"
+    "                         closed line comes back: the stable name for a driver\n"
     "  --wine-com N|auto      make COM<N> of the Wine prefix ($WINEPREFIX, default ~/.wine)\n"
     "                         lead to the line; auto takes the first free number from 20 on\n"
     "  --ready-file FILE      when ready, write the name a driver opens into FILE\n"
@@ -84,6 +90,8 @@ const char kUsage[] =
     "                         every MS HH .. put them on the line now and every MS\n"
     "                                        milliseconds (without bytes: no more)\n"
     "                         clear          forget the bytes received so far\n"
+    "                         hang-up HOW MS hang up now (silence, close or power-off),\n"
+    "                                        back after MS milliseconds (0: never)\n"
     "                         stop           end the program\n"
     "  DIR/received           written by flocksim whenever it changes: \"done N\" (the\n"
     "                         number of the last command carried out) on the first line,\n"
@@ -276,8 +284,14 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             good = parseNumber(value, 0, 2000000000, number);
             faults.hangUpAfter = static_cast<std::uint64_t>(number);
         } else if (name == "--hang-up") {
-            good = value == "silence" || value == "close";
-            faults.hangUp = value == "close" ? HangUp::Close : HangUp::Silence;
+            good = parseHangUp(value, faults.hangUp);
+        } else if (name == "--back-after") {
+            double seconds = 0.0;
+            good = parseReal(value, 0.0, 86400.0, seconds);
+            faults.backAfterMs = static_cast<std::uint32_t>(seconds * 1000.0 + 0.5);
+        } else if (name == "--link") {
+            linkPath = value;
+            good = !value.empty();
         } else if (name == "--cut-every") {
             good = parseNumber(value, 0, 1000000000, number);
             faults.cutEvery = static_cast<std::uint32_t>(number);
@@ -331,6 +345,7 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     setup.rate = rate;
     setup.faults = faults;
     setup.leftOver = leftOver;
+    setup.linkPath = linkPath;
     bool good = true;
     // Applies change to the unit at each address; a unit that the flock
     // does not have is an error.

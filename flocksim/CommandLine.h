@@ -30,6 +30,7 @@ struct CommandLine {
     Faults faults;
     LeftOver leftOver;
     // Running.
+    std::string linkPath;
     long wineCom = -1;  // 0: automatic
     std::string readyFile;
     std::string controlDirectory;

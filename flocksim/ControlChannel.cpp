@@ -38,11 +38,12 @@ bool ControlChannel::serve(FlockSimulator& simulator)
             break;
         }
     }
-    const std::vector<std::uint8_t> received = simulator.received();
-    if (!published_ || done_ != publishedDone_ || received != publishedBytes_) {
-        published_ = publish(received);
+    // The log is copied only when it changed.
+    const std::uint64_t changes = simulator.receivedChanges();
+    if (!published_ || done_ != publishedDone_ || changes != publishedChanges_) {
+        published_ = publish(simulator.received());
         publishedDone_ = done_;
-        publishedBytes_ = received;
+        publishedChanges_ = changes;
     }
     return goOn;
 }
@@ -57,6 +58,17 @@ bool ControlChannel::carryOut(const std::string& command, FlockSimulator& simula
     }
     if (verb == "clear") {
         simulator.clearLog();
+        return true;
+    }
+    if (verb == "hang-up") {
+        std::string how;
+        long backAfter = -1;
+        HangUp kind = HangUp::Silence;
+        if (!(words >> how >> backAfter) || !parseHangUp(how, kind) || backAfter < 0) {
+            std::cerr << "flocksim: a hang-up command is \"hang-up silence|close|power-off MS\"" << std::endl;
+            return true;
+        }
+        simulator.hangUpNow(kind, std::chrono::milliseconds(backAfter));
         return true;
     }
     if (verb == "send" || verb == "every") {

@@ -9,6 +9,8 @@
 //                                  order and removed: "send HH HH ..",
 //                                  "every MS HH HH .." (those bytes now and
 //                                  every MS milliseconds; none: no more),
+//                                  "hang-up silence|close|power-off MS" (back
+//                                  after MS milliseconds; 0: never),
 //                                  "clear" or "stop"
 //   DIR/received                   from here, whenever it changes: "done N"
 //                                  (the last command carried out), then the
@@ -39,7 +41,7 @@ private:
     std::uint64_t done_ = 0;
     bool published_ = false;
     std::uint64_t publishedDone_ = 0;
-    std::vector<std::uint8_t> publishedBytes_;
+    std::uint64_t publishedChanges_ = 0;
 };
 
 }  // namespace flocksim

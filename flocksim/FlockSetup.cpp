@@ -37,4 +37,22 @@ std::uint8_t Setup::statusOf(std::uint32_t address) const
     return status;
 }
 
+bool parseHangUp(const std::string& text, HangUp& how)
+{
+    const std::pair<const char*, HangUp> names[] = {
+        {"silence", HangUp::Silence}, {"close", HangUp::Close}, {"power-off", HangUp::PowerOff}};
+    for (const auto& name : names) {
+        if (text == name.first) {
+            how = name.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* hangUpName(HangUp how)
+{
+    return how == HangUp::Close ? "close" : how == HangUp::PowerOff ? "power-off" : "silence";
+}
+
 }  // namespace flocksim

@@ -3,6 +3,7 @@
 // its units keep.
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "FlockRecord.h"
@@ -25,14 +26,22 @@ struct UnitSetup {
 };
 
 // What goes wrong on the line, for robustness tests. Counts are records.
-enum class HangUp { Silence, Close };
+// Silence: no more records or replies (a pulled cable); Close: the line
+// closes (a serial adapter unplugged); PowerOff: as Silence, and a flock that
+// comes back has forgotten its configuration (switched off and on again).
+enum class HangUp { Silence, Close, PowerOff };
+
+// Their names, as the program's options and its control directory take them:
+// silence, close, power-off.
+bool parseHangUp(const std::string& text, HangUp& how);
+const char* hangUpName(HangUp how);
 
 struct Faults {
     std::uint32_t noiseEvery = 0;    // after every N-th record, noise bytes (0: never)
     std::uint32_t noiseLength = 1;   // bytes of noise each time
     std::uint32_t dropEvery = 0;     // every N-th record loses one byte (0: never)
     std::uint64_t hangUpAfter = 0;   // after N records the flock hangs up (0: never)
-    HangUp hangUp = HangUp::Silence; // Silence: no more records or replies; Close: the line closes
+    HangUp hangUp = HangUp::Silence; // how (above)
     std::uint32_t seed = 1;          // for the noise values and the dropped positions
     // Damage done to the records themselves and to the replies (see
     // FlockSimulator::damageRecord and trimStatusReply).
@@ -40,6 +49,9 @@ struct Faults {
     std::uint32_t burstEvery = 0;    // from a byte of every N-th record on, garbage replaces the line's bytes
     std::uint32_t burstLength = 16;  // bytes that one burst replaces (it may run into the records after)
     int statusBytes = -1;            // the system status reply stops after this many bytes (0: never comes); -1: whole
+    // A hang-up that ends: after this many milliseconds the flock is back
+    // (0: never).
+    std::uint32_t backAfterMs = 0;
 };
 
 // What a fault did to the stream, counted in records as the flock made them
@@ -76,6 +88,11 @@ struct Setup {
     Motion motion;                      // null: every word 0, no button
     Faults faults;
     LeftOver leftOver;
+    // A stable name for the line (empty: none): a symbolic link to the
+    // pseudo-terminal, taken away while the line is closed and made anew to
+    // the new pseudo-terminal when it comes back, as a serial adapter's name
+    // comes and goes with the adapter.
+    std::string linkPath;
 
     // count units with receivers; the unit at ercAddress (when not 0) is an
     // ERC without receiver.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -37,6 +39,25 @@ std::chrono::nanoseconds byteTime(const termios& settings)
         }
     }
     return std::chrono::nanoseconds(10L * 1000000000L / baud);
+}
+
+// What the logs keep: at least the last so many entries, at most twice as
+// many, so that a simulator that runs for hours under faults keeps its size.
+constexpr std::size_t kKeptBytes = 16384;
+constexpr std::size_t kKeptCommands = 1024;
+constexpr std::size_t kKeptFaultMarks = 4096;
+
+// Forgets the oldest entries of a log once it holds twice its limit; returns
+// how many it forgot.
+template <typename Entry>
+std::size_t keepRecent(std::vector<Entry>& log, std::size_t limit)
+{
+    if (log.size() < 2 * limit) {
+        return 0;
+    }
+    const std::size_t forgotten = log.size() - limit;
+    log.erase(log.begin(), log.begin() + static_cast<long>(forgotten));
+    return forgotten;
 }
 
 std::uint16_t littleEndianWord(const std::vector<std::uint8_t>& bytes, std::size_t at)
@@ -76,8 +97,17 @@ bool FlockSimulator::start(std::string& error)
     if (!line_.open(error)) {
         return false;
     }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slavePath_ = line_.slavePath();
+    }
+    if (!makeLink(error)) {
+        line_.close();
+        return false;
+    }
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = "cannot create a pipe";
+        removeLink();
         line_.close();
         return false;
     }
@@ -104,7 +134,39 @@ void FlockSimulator::stop()
             fd = -1;
         }
     }
+    removeLink();
     line_.close();
+}
+
+std::string FlockSimulator::linePath() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return setup_.linkPath.empty() ? slavePath_ : setup_.linkPath;
+}
+
+// The link to the line is made under another name and renamed into place, so
+// that its name never leads nowhere while it is made again.
+bool FlockSimulator::makeLink(std::string& error)
+{
+    if (setup_.linkPath.empty()) {
+        return true;
+    }
+    const std::string temporary = setup_.linkPath + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(line_.slavePath().c_str(), temporary.c_str()) != 0 ||
+        ::rename(temporary.c_str(), setup_.linkPath.c_str()) != 0) {
+        error = "cannot make the link " + setup_.linkPath + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void FlockSimulator::removeLink()
+{
+    if (!setup_.linkPath.empty()) {
+        ::unlink(setup_.linkPath.c_str());
+    }
 }
 
 std::vector<Command> FlockSimulator::commands() const
@@ -124,6 +186,13 @@ void FlockSimulator::clearLog()
     std::lock_guard<std::mutex> lock(mutex_);
     log_.clear();
     received_.clear();
+    ++receivedChanges_;
+}
+
+std::uint64_t FlockSimulator::receivedChanges() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return receivedChanges_;
 }
 
 bool FlockSimulator::waitForCommands(std::size_t count, int timeoutMs) const
@@ -168,15 +237,22 @@ bool FlockSimulator::hungUp() const
     return hungUp_;
 }
 
-void FlockSimulator::hangUpNow(HangUp how)
+void FlockSimulator::hangUpNow(HangUp how, std::chrono::milliseconds backAfter)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hangUpRequested_ = true;
         requestedHangUp_ = how;
+        requestedBackAfter_ = backAfter;
     }
     const char byte = 0;
     (void)!::write(wake_[1], &byte, 1);
+}
+
+void FlockSimulator::onNewLine(std::function<void(const std::string& path)> observer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    newLineObserver_ = std::move(observer);
 }
 
 void FlockSimulator::setMotion(Motion motion)
@@ -237,6 +313,7 @@ void FlockSimulator::run()
                 return;
             }
             hangUpRequested = hangUpRequested_ && !hungUp_;
+            hangUpRequested_ = false;
             while (!injected_.empty()) {
                 output_.push_back(std::move(injected_.front()));
                 injected_.pop_front();
@@ -248,7 +325,11 @@ void FlockSimulator::run()
         if (hangUpRequested) {
             // Closed here, on the thread that polls the line, so that the
             // close takes effect at once.
-            hangUp(requestedHangUp_);
+            hangUp(requestedHangUp_, requestedBackAfter_);
+            continue;
+        }
+        if (outageEnds_ && Clock::now() >= backAt_) {
+            comeBack();
             continue;
         }
         const bool fast = setup_.rate <= 0.0;
@@ -261,6 +342,11 @@ void FlockSimulator::run()
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextRepeat - Clock::now());
             const int repeatMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
             timeoutMs = timeoutMs < 0 ? repeatMs : std::min(timeoutMs, repeatMs);
+        }
+        if (outageEnds_) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(backAt_ - Clock::now());
+            const int backMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
+            timeoutMs = timeoutMs < 0 ? backMs : std::min(timeoutMs, backMs);
         }
         bool wantWrite = !output_.empty() || (streaming && fast);
         if (setup_.finishesGroup && !output_.empty()) {
@@ -325,11 +411,17 @@ void FlockSimulator::receive(const std::uint8_t* bytes, std::size_t count)
     std::function<void(const Command&)> observer;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (outageEnds_ && hungUp_) {
+            return;  // a pulled cable, a flock switched off: nothing arrives
+        }
         for (std::size_t i = 0; i < count; ++i) {
             received_.push_back(bytes[i]);
+            keepRecent(received_, kKeptBytes);
+            ++receivedChanges_;
             Command command;
             if (decoder_.feed(bytes[i], command)) {
                 log_.push_back(command);
+                keepRecent(log_, kKeptCommands);
                 if (!hungUp_ && !hangUpPending_) {
                     handle(command);
                 }
@@ -533,7 +625,7 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
     output_.push_back(std::move(chunk));
     addNoise();
     const Faults& faults = setup_.faults;
-    if (faults.hangUpAfter != 0 && recordsMade_ >= faults.hangUpAfter) {
+    if (faults.hangUpAfter != 0 && recordsMade_ == faults.hangUpAfter) {
         hangUpPending_ = true;
     }
 }
@@ -618,22 +710,67 @@ void FlockSimulator::flush()
         pending = hangUpPending_ && !hungUp_;
     }
     if (pending && output_.empty()) {
-        hangUp(setup_.faults.hangUp);
+        hangUp(setup_.faults.hangUp, std::chrono::milliseconds(setup_.faults.backAfterMs));
     }
 }
 
-void FlockSimulator::hangUp(HangUp how)
+void FlockSimulator::hangUp(HangUp how, Clock::duration backAfter)
 {
     output_.clear();
+    outageEnds_ = backAfter > Clock::duration::zero();
+    outage_ = how;
+    backAt_ = Clock::now() + backAfter;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hungUp_ = true;
-        for (UnitState& unit : units_) {
-            unit.streaming = false;
+        hangUpPending_ = false;
+        // A flock that comes back was streaming all along (only the line was
+        // gone) or starts afresh (switched off).
+        if (!outageEnds_) {
+            for (UnitState& unit : units_) {
+                unit.streaming = false;
+            }
         }
     }
     if (how == HangUp::Close) {
         line_.closeMaster();
+        removeLink();
+    }
+    changed_.notify_all();
+}
+
+// The end of a hang-up: a closed line comes back on a new pseudo-terminal
+// under the same link; a flock that was switched off comes back as from the
+// factory (no group mode, no stream, every setting at its power-up value).
+void FlockSimulator::comeBack()
+{
+    outageEnds_ = false;
+    std::string newLine;
+    if (outage_ == HangUp::Close) {
+        std::string error;
+        if (!line_.open(error) || !makeLink(error)) {
+            std::fprintf(stderr, "flocksim: the line cannot come back: %s\n", error.c_str());
+            return;
+        }
+        newLine = line_.slavePath();
+    }
+    std::function<void(const std::string&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (outage_ == HangUp::PowerOff) {
+            std::fill(units_.begin(), units_.end(), UnitState{});
+            flock_ = FlockState{};
+            decoder_ = CommandDecoder(setup_.maxAddress);
+        }
+        if (!newLine.empty()) {
+            slavePath_ = newLine;
+            observer = newLineObserver_;
+        }
+        hungUp_ = false;
+        nextCycle_ = Clock::now();
+    }
+    if (observer) {
+        observer(newLine);
     }
     changed_.notify_all();
 }
@@ -646,7 +783,9 @@ void FlockSimulator::damageRecord(std::vector<std::uint8_t>& bytes)
         const std::size_t count = std::min(burstLeft_, bytes.size());
         garble(bytes, 0, count);
         burstLeft_ -= count;
-        faultMarks_[burstMark_].lastRecord = recordsMade_;
+        if (burstMark_ >= marksForgotten_) {
+            faultMarks_[burstMark_ - marksForgotten_].lastRecord = recordsMade_;
+        }
     }
     if (faults.dropEvery != 0 && recordsMade_ % faults.dropEvery == 0) {
         const std::size_t at = random_() % bytes.size();
@@ -662,7 +801,7 @@ void FlockSimulator::damageRecord(std::vector<std::uint8_t>& bytes)
         const std::size_t count = std::min<std::size_t>(faults.burstLength, bytes.size() - at);
         garble(bytes, at, count);
         burstLeft_ = faults.burstLength - count;
-        burstMark_ = faultMarks_.size();
+        burstMark_ = marksForgotten_ + faultMarks_.size();
         markFault(FaultKind::Burst, at == 0);
     }
 }
@@ -688,6 +827,7 @@ void FlockSimulator::garble(std::vector<std::uint8_t>& bytes, std::size_t from, 
 void FlockSimulator::markFault(FaultKind kind, bool openingLost)
 {
     faultMarks_.push_back(FaultMark{kind, recordsMade_, recordsMade_, openingLost});
+    marksForgotten_ += keepRecent(faultMarks_, kKeptFaultMarks);
 }
 
 void FlockSimulator::trimStatusReply(std::vector<std::uint8_t>& status) const

@@ -34,16 +34,21 @@ public:
     // Stops serving and closes the line. Also done on destruction.
     void stop();
 
-    // The path that a driver opens as its serial port.
-    const std::string& linePath() const { return line_.slavePath(); }
-    // The line itself, for a look at the settings a driver left on it.
+    // The path that a driver opens as its serial port: the set-up's link
+    // when it has one, else the pseudo-terminal's own.
+    std::string linePath() const;
+    // The line itself, for a look at the settings a driver left on it (after
+    // a hang-up that ended, the new pseudo-terminal).
     PseudoTerminal& line() { return line_; }
 
-    // Every command received so far, in order.
+    // Every command received so far, in order (of a long run, at least the
+    // last 1024).
     std::vector<Command> commands() const;
-    // Every byte received so far, in order.
+    // Every byte received so far, in order (at least the last 16384).
     std::vector<std::uint8_t> received() const;
     void clearLog();
+    // Counts every change of received(): a byte received or the log cleared.
+    std::uint64_t receivedChanges() const;
     // Waits until at least count commands are in the log; false on time-out.
     bool waitForCommands(std::size_t count, int timeoutMs) const;
     // Waits until at least count records went out; false on time-out.
@@ -54,11 +59,17 @@ public:
     FlockState flock() const;
     std::uint64_t recordsSent() const;
     bool hungUp() const;
-    // Every fault done to the stream so far, in order.
+    // Every fault done to the stream so far, in order (at least the last
+    // 4096).
     std::vector<FaultMark> faultMarks() const;
 
-    // Hangs up at once, as the fault knob does after its count of records.
-    void hangUpNow(HangUp how);
+    // Hangs up at once, as the fault knob does after its count of records;
+    // with backAfter, the flock is back after that time (Close: on a new
+    // pseudo-terminal, under the same link name).
+    void hangUpNow(HangUp how, std::chrono::milliseconds backAfter = std::chrono::milliseconds(0));
+    // Called on the simulator's thread with the new pseudo-terminal's path
+    // when a closed line comes back.
+    void onNewLine(std::function<void(const std::string& path)> observer);
 
     void setMotion(Motion motion);
     // Puts bytes on the line as they are, in one write.
@@ -92,7 +103,10 @@ private:
     // it takes now, and how long until it takes one.
     std::size_t lineAllowance();
     Clock::duration lineWait();
-    void hangUp(HangUp how);
+    void hangUp(HangUp how, Clock::duration backAfter);
+    void comeBack();
+    bool makeLink(std::string& error);
+    void removeLink();
     UnitState* unitAt(std::uint32_t address);
     // The faults of the line (Faults), applied to a record as it is made,
     // after it and to the status reply.
@@ -115,6 +129,7 @@ private:
     FlockState flock_;
     std::vector<Command> log_;
     std::vector<std::uint8_t> received_;
+    std::uint64_t receivedChanges_ = 0;
     std::deque<Chunk> injected_;
     std::vector<std::uint8_t> repeated_;
     Clock::duration repeatInterval_{};
@@ -125,6 +140,14 @@ private:
     bool hangUpPending_ = false;
     bool hangUpRequested_ = false;
     HangUp requestedHangUp_ = HangUp::Silence;
+    Clock::duration requestedBackAfter_{};
+    std::string slavePath_;  // the pseudo-terminal's path, also for other threads
+    std::function<void(const std::string&)> newLineObserver_;
+
+    // A hang-up that ends (the simulator's thread, and hungUp_ under mutex_).
+    bool outageEnds_ = false;
+    HangUp outage_ = HangUp::Silence;
+    Clock::time_point backAt_;
 
     // The simulator's thread only (handle() runs there too).
     CommandDecoder decoder_;
@@ -135,8 +158,9 @@ private:
     std::minstd_rand random_;
     // Shared like the log (written where records are made, under mutex_).
     std::vector<FaultMark> faultMarks_;
+    std::size_t marksForgotten_ = 0; // marks taken out of faultMarks_ to keep its size
     std::size_t burstLeft_ = 0;     // bytes of a burst still to come over the next records
-    std::size_t burstMark_ = 0;     // its entry in faultMarks_
+    std::size_t burstMark_ = 0;     // its mark, counting the forgotten ones
     Clock::time_point lineFreeAt_;  // with finishesGroup: when the line has sent what it was given
 };
 

@@ -85,7 +85,12 @@ std::vector<std::string> setupOptions(const Setup& setup)
     add("--noise-length", std::to_string(faults.noiseLength));
     add("--drop-every", std::to_string(faults.dropEvery));
     add("--hang-up-after", std::to_string(faults.hangUpAfter));
-    add("--hang-up", faults.hangUp == HangUp::Close ? "close" : "silence");
+    add("--hang-up", hangUpName(faults.hangUp));
+    if (faults.backAfterMs != 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", faults.backAfterMs / 1000.0);
+        add("--back-after", seconds);
+    }
     add("--seed", std::to_string(faults.seed));
     add("--cut-every", std::to_string(faults.cutEvery));
     add("--burst-every", std::to_string(faults.burstEvery));
@@ -94,6 +99,9 @@ std::vector<std::string> setupOptions(const Setup& setup)
         add("--status-bytes", std::to_string(faults.statusBytes));
     }
     addLineAsFound(setup.leftOver, options);
+    if (!setup.linkPath.empty()) {
+        add("--link", setup.linkPath);
+    }
     return options;
 }
 

@@ -81,6 +81,23 @@ bool WineComLink::create(unsigned number, const std::string& target, std::string
     return false;
 }
 
+bool WineComLink::retarget(const std::string& target, std::string& error)
+{
+    if (link_.empty()) {
+        error = "no link to change";
+        return false;
+    }
+    const std::string temporary = link_ + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), link_.c_str()) != 0) {
+        error = "cannot make " + link_ + " lead to " + target + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    target_ = target;
+    return true;
+}
+
 void WineComLink::remove()
 {
     if (!link_.empty() && linkTarget(link_) == target_) {

@@ -20,6 +20,9 @@ public:
     // from kFirstAutomatic on. An existing link is replaced only when what it
     // leads to is gone. False with a reason on failure.
     bool create(unsigned number, const std::string& target, std::string& error);
+    // Makes the link lead to another target (a line that came back on a new
+    // pseudo-terminal), in one step: the name never leads nowhere meanwhile.
+    bool retarget(const std::string& target, std::string& error);
     // Removes the link if it still leads to the target.
     void remove();
 

@@ -83,6 +83,12 @@ int main(int argc, char** argv)
     sigaddset(&endSignals, SIGTERM);
     sigaddset(&endSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    if (options.wineCom >= 0) {
+        // The program leads a session of its own whose terminal is the line
+        // (below): closing the line for a hang-up sends it SIGHUP, which is
+        // no request to end. It stays blocked and is not waited for.
+        sigdelset(&endSignals, SIGHUP);
+    }
     if (options.dieWithParent) {
         const pid_t parent = getppid();
         prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -101,6 +107,16 @@ int main(int argc, char** argv)
     std::string openName = simulator.linePath();
     std::cout << "flocksim: " << options.units << " units on " << simulator.linePath() << std::endl;
     flocksim::WineComLink link;
+    // A closed line that comes back is a new pseudo-terminal: the Wine port
+    // leads there, and it becomes the session's terminal as the first one.
+    simulator.onNewLine([&link, &simulator, &options](const std::string& path) {
+        std::string problem;
+        if (options.wineCom >= 0 &&
+            (!simulator.line().takeAsControllingTerminal() || !link.retarget(path, problem))) {
+            std::cerr << ("flocksim: the Wine port cannot follow the line: " + problem + "\n") << std::flush;
+        }
+        std::cout << "flocksim: the line is back on " << path << std::endl;
+    });
     if (options.wineCom >= 0) {
         // Wine's server opens the port as a terminal and leads a session: in
         // a session of the program's own, with the line as its terminal, the

@@ -1,7 +1,11 @@
 #include "DeviceRunner.h"
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
+#include "RunLoop.h"
+#include "platform/HostPlatform.h"
 #include "publish/SampleRecords.h"
 
 namespace host {
@@ -10,10 +14,19 @@ static_assert(sizeof(std::atomic<std::int32_t>) == sizeof(std::int32_t) &&
                   std::atomic<std::int32_t>::is_always_lock_free,
               "the module reads the run flag as a plain 32-bit integer");
 
-DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorage& trackers, HostStorage& controllers)
-    : config_(config), index_(index), trackers_(trackers), controllers_(controllers)
+DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorage& trackers, HostStorage& controllers,
+                           const HealthOptions& health, std::atomic<std::uint32_t>& records)
+    : config_(config),
+      index_(index),
+      trackers_(trackers),
+      controllers_(controllers),
+      health_(health),
+      records_(records),
+      port_(config.options->argumentOf("port")),
+      baud_(config.options->argumentOf("baud"))
 {
     info_.name = config.name;
+    info_.records = &records;
 }
 
 DeviceRunner::~DeviceRunner()
@@ -75,6 +88,8 @@ bool DeviceRunner::init()
     info_.controllerCount = controllers_.count() - controllersBefore;
     info_.firstController = info_.controllerCount == 0 ? 0 : controllersBefore + 1;
     controllers_.mutex().unlock();
+    trackerOffset_ = trackersBefore;
+    controllerOffset_ = controllersBefore;
     return true;
 }
 
@@ -85,36 +100,251 @@ bool DeviceRunner::configure()
 
 bool DeviceRunner::start()
 {
-    return device_->start();
+    const bool started = device_->start();
+    setPhase(DeviceHealth::Phase::Receiving, Clock::now());
+    return started;
+}
+
+void DeviceRunner::requestStop()
+{
+    stopping_.store(true);
+    runFlag_.store(0);
 }
 
 bool DeviceRunner::stop()
 {
+    if (device_ == nullptr || !initialised_ || stopped_) {
+        return false;  // none to stop: the thread was between two device objects
+    }
     stopped_ = true;
     return device_->stop();
 }
 
 void DeviceRunner::receive(Publisher& publisher)
 {
-    std::uint32_t failures = 0;
-    while (runFlag_.load() != 0) {
-        UpdateMasks masks{};
-        if (device_->recvData(&masks, nullptr) != 1) {
-            if (runFlag_.load() == 0) {
+    Clock::time_point before = Clock::now();
+    while (!stopping_.load()) {
+        if (recoveryRequested_.load(std::memory_order_relaxed)) {
+            Clock::time_point since;
+            {
+                std::lock_guard<std::mutex> lock(factsMutex_);
+                since = recoverySince_;
+            }
+            if (!recover(since)) {
                 break;
             }
-            if (++failures == kFailureLimit) {
-                failed_ = true;
-                break;
-            }
+            before = Clock::now();
             continue;
         }
-        failures = 0;
+        UpdateMasks masks{};
+        const std::int32_t result = device_->recvData(&masks, nullptr);
+        const Clock::time_point after = Clock::now();
+        if (result != 1) {
+            if (stopping_.load() || runFlag_.load() == 0) {
+                continue;  // stopped, or asked to bring the device up again
+            }
+            // The port failed.
+            if (!health_.reconnect) {
+                failed_ = true;
+                setPhase(DeviceHealth::Phase::Ended, after);
+                break;
+            }
+            setPhase(DeviceHealth::Phase::Lost, after);
+            if (!recover(after)) {
+                break;
+            }
+            before = Clock::now();
+            continue;
+        }
+        if (masks.trackerMask != 0 || masks.controllerMask != 0 || after - before < kRecordCall) {
+            records_.fetch_add(1, std::memory_order_relaxed);
+            lastRecord_.store(after.time_since_epoch().count(), std::memory_order_relaxed);
+        }
+        before = after;
         take(masks);
         if (record_.sampleCount != 0) {
             publisher.publish(record_);
         }
     }
+}
+
+void DeviceRunner::requestRecovery(Clock::time_point since)
+{
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    if (facts_.phase != DeviceHealth::Phase::Receiving || recoveryRequested_.load()) {
+        return;
+    }
+    recoverySince_ = since;
+    recoveryRequested_.store(true);
+    runFlag_.store(0);
+}
+
+DeviceHealth::Facts DeviceRunner::facts() const
+{
+    DeviceHealth::Facts facts;
+    {
+        std::lock_guard<std::mutex> lock(factsMutex_);
+        facts = facts_;
+    }
+    facts.lastRecord = Clock::time_point(Clock::duration(lastRecord_.load(std::memory_order_relaxed)));
+    return facts;
+}
+
+void DeviceRunner::setPhase(DeviceHealth::Phase phase, Clock::time_point since)
+{
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    facts_.phase = phase;
+    facts_.since = since;
+}
+
+namespace {
+
+// While a device is brought up again, a second stop request ends the
+// program at once.
+struct RecoveryUnderWay {
+    RecoveryUnderWay() { RunLoop::recoveryBegins(); }
+    ~RecoveryUnderWay() { RunLoop::recoveryEnds(); }
+    RecoveryUnderWay(const RecoveryUnderWay&) = delete;
+    RecoveryUnderWay& operator=(const RecoveryUnderWay&) = delete;
+};
+
+}  // namespace
+
+// Stops and deletes the device object that failed, then makes attempts with
+// a back-off until one brings the device up again (true), the run stops or
+// the attempts give up (false).
+bool DeviceRunner::recover(Clock::time_point outageBegan)
+{
+    const RecoveryUnderWay underWay;
+    retire();
+    const bool givesUp = health_.giveUpAfter > 0.0;
+    const Clock::time_point giveUp =
+        outageBegan + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(health_.giveUpAfter));
+    Clock::duration delay = kFirstDelay;
+    DeviceHealth::Step failedAt = DeviceHealth::Step::None;
+    bool logShown = false;
+    for (std::uint32_t attempt = 1;; ++attempt) {
+        const Clock::duration wait = givesUp ? std::min(delay, giveUp - Clock::now()) : delay;
+        if (!waitBeforeAttempt(wait, failedAt == DeviceHealth::Step::PortMissing)) {
+            return false;
+        }
+        if (givesUp && Clock::now() >= giveUp) {
+            failed_ = true;
+            setPhase(DeviceHealth::Phase::Ended, Clock::now());
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(factsMutex_);
+            facts_.phase = DeviceHealth::Phase::Reconnecting;
+            facts_.since = Clock::now();
+            facts_.attempt = attempt;
+            facts_.failedAt = failedAt;
+        }
+        // The module's own lines once per outage: they say what the system
+        // found; after that the host's line for each attempt says enough.
+        failedAt = bringUp(!logShown);
+        logShown = logShown || failedAt != DeviceHealth::Step::PortMissing;
+        if (failedAt == DeviceHealth::Step::None) {
+            std::lock_guard<std::mutex> lock(factsMutex_);
+            facts_.phase = DeviceHealth::Phase::Receiving;
+            facts_.since = Clock::now();
+            facts_.failedAt = DeviceHealth::Step::None;
+            recoveryRequested_.store(false);
+            return true;
+        }
+        {
+            std::lock_guard<std::mutex> lock(factsMutex_);
+            facts_.failedAt = failedAt;
+        }
+        delay = std::min<Clock::duration>(2 * delay, kLongestDelay);
+    }
+}
+
+// The device object that failed: stop (the host always stops what it
+// initialised), then deleteDev.
+void DeviceRunner::retire()
+{
+    if (initialised_ && !stopped_) {
+        stop();
+    }
+    if (device_ != nullptr) {
+        deleteDev_(device_);
+        device_ = nullptr;
+    }
+    initialised_ = false;
+    stopped_ = false;
+}
+
+bool DeviceRunner::waitBeforeAttempt(Clock::duration delay, bool portMissing)
+{
+    const Clock::time_point until = Clock::now() + delay;
+    Clock::time_point look = Clock::now();
+    while (Clock::now() < until) {
+        if (stopping_.load()) {
+            return false;
+        }
+        if (portMissing && Clock::now() >= look) {
+            if (platform::serialPortPresence(port_.c_str()) == platform::Presence::Present) {
+                // Back: a moment for the system to set the new port up.
+                std::this_thread::sleep_for(kPortSettle);
+                break;
+            }
+            look += kPortLook;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return !stopping_.load();
+}
+
+// One attempt: a new device object through the whole start-up, on views of
+// the storages that lead init to the same entries as the first time. Returns
+// where it failed (the device object is gone then), or Step::None.
+DeviceHealth::Step DeviceRunner::bringUp(bool showLog)
+{
+    if (platform::serialPortPresence(port_.c_str()) == platform::Presence::Absent) {
+        return DeviceHealth::Step::PortMissing;
+    }
+    LogSettings log = log_;
+    if (!showLog) {
+        log.enabled = 0;
+    }
+    config_.options->clearConsumed();
+    device_ = createDev_(config_.options->block(), &log);
+    if (device_ == nullptr) {
+        return DeviceHealth::Step::Init;
+    }
+    trackerView_ = *trackers_.storage();
+    trackerView_.countPtr = &trackerViewCount_;
+    trackerViewCount_ = trackerOffset_;
+    controllerView_ = *controllers_.storage();
+    controllerView_.countPtr = &controllerViewCount_;
+    controllerViewCount_ = controllerOffset_;
+    initInfo_.trackerStorage = &trackerView_;
+    initInfo_.controllerStorage = &controllerView_;
+    runFlag_.store(1);
+    if (device_->init(&initInfo_) != 1) {
+        retire();
+        return DeviceHealth::Step::Init;
+    }
+    initialised_ = true;
+    // The same entries as before, or the attempt is no good.
+    const std::uint32_t controllersTaken = controllerViewCount_ - controllerOffset_;
+    if (trackerViewCount_ - trackerOffset_ != info_.trackerCount || controllersTaken != info_.controllerCount) {
+        retire();
+        return DeviceHealth::Step::Init;
+    }
+    if (device_->configure() == 0) {
+        retire();
+        return DeviceHealth::Step::Configure;
+    }
+    if (!device_->start()) {
+        retire();
+        return DeviceHealth::Step::Start;
+    }
+    if (stopping_.load()) {
+        runFlag_.store(0);
+    }
+    return DeviceHealth::Step::None;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "HostRun.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -21,6 +22,18 @@ namespace {
 std::string deviceText(const ConfigFile& file, const DeviceConfig& device)
 {
     return "device \"" + device.name + "\" (" + file.fileName() + ":" + std::to_string(device.line) + ")";
+}
+
+// A point of the steady clock as the time of day (seconds since 1970 and
+// microseconds), given a pair of readings of both clocks taken together.
+void timeOfDay(std::chrono::steady_clock::time_point at, std::chrono::steady_clock::time_point steadyNow,
+               std::chrono::system_clock::time_point systemNow, std::uint32_t& seconds, std::uint32_t& microseconds)
+{
+    const auto since1970 = std::chrono::duration_cast<std::chrono::microseconds>(
+        (systemNow - std::chrono::duration_cast<std::chrono::system_clock::duration>(steadyNow - at))
+            .time_since_epoch());
+    seconds = static_cast<std::uint32_t>(since1970.count() / 1000000);
+    microseconds = static_cast<std::uint32_t>(since1970.count() % 1000000);
 }
 
 }  // namespace
@@ -110,6 +123,10 @@ int HostRun::run()
     log.debugLevel = options_.debugLevel;
     log.enabled = options_.quiet ? 0 : 1;
 
+    // Each device's count of records, which the table reads until the
+    // publishers finish (after the devices are gone).
+    const std::unique_ptr<std::atomic<std::uint32_t>[]> recordCounts(
+        new std::atomic<std::uint32_t>[config_.devices().size()]());
     // Outputs first: a file that cannot be written ends the run before any
     // device is touched.
     Publishers publishers;
@@ -126,8 +143,9 @@ int HostRun::run()
     std::vector<std::unique_ptr<DeviceRunner>> devices;
     bool loaded = true;
     for (DeviceConfig& device : config_.devices()) {
-        devices.push_back(std::make_unique<DeviceRunner>(device, static_cast<std::uint32_t>(devices.size()),
-                                                         trackers, controllers));
+        const std::size_t index = devices.size();
+        devices.push_back(std::make_unique<DeviceRunner>(device, static_cast<std::uint32_t>(index), trackers,
+                                                         controllers, options_.health, recordCounts[index]));
         std::string error;
         if (!devices.back()->load(config_, error)) {
             say(error);
@@ -182,6 +200,34 @@ int HostRun::run()
     }
     publishers.begin(infos);
 
+    // The health of every device's line, looked at by this thread.
+    std::vector<DeviceHealth> health;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        health.emplace_back(options_.health, devices[i]->facts().since);
+    }
+    const auto lookAtHealth = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        const auto systemNow = std::chrono::system_clock::now();
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            DeviceRunner& device = *devices[i];
+            DeviceHealth::Change change;
+            if (health[i].look(device.facts(), now, change)) {
+                say(deviceText(config_, device.config()) + ": " +
+                    DeviceHealth::message(change, options_.health, device.portName(), device.baudRate()));
+                DeviceStatus status;
+                status.device = static_cast<std::uint32_t>(i);
+                status.state = change.state;
+                status.attempt = change.attempt;
+                timeOfDay(now, now, systemNow, status.seconds, status.microseconds);
+                timeOfDay(change.since, now, systemNow, status.sinceSeconds, status.sinceMicroseconds);
+                publishers.status(status);
+            }
+            if (health[i].wantsReconnect(now)) {
+                device.requestRecovery(health[i].since());
+            }
+        }
+    };
+
     std::vector<std::thread> threads;
     std::atomic<std::size_t> running{devices.size()};
     for (auto& device : devices) {
@@ -195,18 +241,20 @@ int HostRun::run()
     // Until a stop request, the end of the duration, a broken output, or the
     // end of every device's loop.
     RunLoop loop(options_.duration, publishers);
-    int result = loop.run(RunLoop::kRefreshPeriod,
-                          [&running] { return running.load() == 0 ? kExitOk : RunLoop::kGoOn; });
+    int result = loop.run(RunLoop::kRefreshPeriod, [&] {
+        lookAtHealth();
+        return running.load() == 0 ? kExitOk : RunLoop::kGoOn;
+    });
     for (auto& device : devices) {
         device->requestStop();
     }
     for (std::thread& thread : threads) {
         thread.join();
     }
+    // What the devices' threads did last, said.
+    lookAtHealth();
     for (auto& device : devices) {
         if (device->failed()) {
-            say(deviceText(config_, device->config()) + ": recvData failed " +
-                std::to_string(DeviceRunner::kFailureLimit) + " times in a row");
             result = kExitDevice;
         }
         device->stop();

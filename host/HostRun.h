@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ConfigFile.h"
+#include "DeviceHealth.h"
 #include "RunLoop.h"
 #include "publish/OutputOptions.h"
 
@@ -20,6 +21,7 @@ struct RunOptions {
     std::vector<std::string> python{"python3"};  // the interpreter that runs it, with its first arguments
     std::int32_t debugLevel = 0;        // the logger's debug level
     bool quiet = false;                 // the module writes nothing
+    HealthOptions health;               // --silence, --reconnect-after, --no-reconnect, --give-up-after
 };
 
 class HostRun {

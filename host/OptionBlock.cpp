@@ -1,5 +1,9 @@
 #include "OptionBlock.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
 namespace host {
 
 OptionBlock::Limit OptionBlock::setDeviceLine(std::uint32_t number, const std::string& name,
@@ -42,6 +46,27 @@ std::uint32_t OptionBlock::consumedCount() const
         count += block_.lines[i].consumed != 0 ? 1 : 0;
     }
     return count;
+}
+
+void OptionBlock::clearConsumed()
+{
+    for (std::uint32_t i = 0; i < block_.lineCount && i < kMaxOptionLines; ++i) {
+        block_.lines[i].consumed = 0;
+    }
+}
+
+std::string OptionBlock::argumentOf(const char* keyword) const
+{
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    for (std::uint32_t i = 0; i < block_.lineCount && i < kMaxOptionLines; ++i) {
+        const OptionLine& line = block_.lines[i];
+        const std::string word = line.keyword != nullptr ? line.keyword : "";
+        if (line.argCount > 0 && word.size() == std::strlen(keyword) &&
+            std::equal(word.begin(), word.end(), keyword, [&](char a, char b) { return lower(a) == lower(b); })) {
+            return line.args[0];
+        }
+    }
+    return std::string();
 }
 
 const char* OptionBlock::keep(const std::string& word)

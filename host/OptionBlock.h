@@ -32,6 +32,12 @@ public:
     const char* name() const { return block_.deviceName == nullptr ? "" : block_.deviceName; }
     // Number of option lines that some parser marked consumed.
     std::uint32_t consumedCount() const;
+    // Hands the block over as new again: no line consumed (before each
+    // createDev of the device).
+    void clearConsumed();
+    // The first argument of the first option line with this keyword (in any
+    // case); empty when there is none.
+    std::string argumentOf(const char* keyword) const;
 
 private:
     const char* keep(const std::string& word);

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "Say.h"
+#include "platform/HostPlatform.h"
 #include "publish/Publisher.h"
 
 namespace host {
@@ -12,6 +13,11 @@ namespace {
 
 std::atomic<bool> stopFlag{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<int> recoveries{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
+
+const char kEndedAtOnce[] =
+    "vantrel-host: a second stop request while a device was brought up again: ending at once\n";
 
 }  // namespace
 
@@ -19,7 +25,19 @@ RunLoop::RunLoop(double duration, Publisher& publishers) : duration_(duration), 
 
 void RunLoop::requestStop()
 {
-    stopFlag.store(true);
+    if (stopFlag.exchange(true) && recoveries.load() > 0) {
+        platform::endProcessNow(kEndedAtOnce, kExitInterrupted);
+    }
+}
+
+void RunLoop::recoveryBegins()
+{
+    ++recoveries;
+}
+
+void RunLoop::recoveryEnds()
+{
+    --recoveries;
 }
 
 bool RunLoop::stopRequested()

@@ -13,8 +13,9 @@ class Publisher;
 // The program's exit codes.
 enum ExitCode : int {
     kExitOk = 0,        // ran and stopped cleanly
-    kExitDevice = 1,    // a device failed (createDev, init, configure, start, or recvData kept failing)
+    kExitDevice = 1,    // a device failed (createDev, init, configure, start), or was lost for good
     kExitUsage = 2,     // command line, configuration file, library or output file
+    kExitInterrupted = 130,  // a second stop request while a device was brought up again
 };
 
 class RunLoop {
@@ -32,9 +33,14 @@ public:
     // the duration is over (kExitOk), or an output breaks (said, kExitUsage).
     int run(std::chrono::milliseconds period, const std::function<int()>& step);
 
-    // Asks every run of the process to stop; safe in a signal handler.
+    // Asks every run of the process to stop; safe in a signal handler. A
+    // second request while a device is being brought up again (whose steps
+    // may take seconds) ends the process at once, with kExitInterrupted.
     static void requestStop();
     static bool stopRequested();
+    // Around the bringing up again of a device.
+    static void recoveryBegins();
+    static void recoveryEnds();
 
 private:
     double duration_;

@@ -66,6 +66,18 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, Words& words)
                        "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
     command.add_option("--osc-ttl", options.outputs.oscHops, "hops that multicast OSC datagrams may take")
         ->check(CLI::Range(1, 255));
+    // When a line fails (README, "When the line fails").
+    command.add_option("--silence", options.health.silence,
+                       "a device is silent after SECONDS without a record (default 2)")
+        ->check(CLI::PositiveNumber);
+    command.add_option("--reconnect-after", options.health.reconnectAfter,
+                       "bring a device up again when it has been silent SECONDS (default 5)")
+        ->check(CLI::NonNegativeNumber);
+    command.add_flag_callback("--no-reconnect", [&options] { options.health.reconnect = false; },
+                              "never bring a device up again: a failed port ends its part of the run (exit 1)");
+    command.add_option("--give-up-after", options.health.giveUpAfter,
+                       "stop bringing a device up again after SECONDS of outage (default: never)")
+        ->check(CLI::NonNegativeNumber);
 }
 
 // The longest run that --duration takes: one year.

@@ -24,6 +24,18 @@ void destroyHostMutex(OsHandle mutex);
 // more (writes fail instead).
 void installStopHandler(void (*onStop)());
 
+// Writes message to standard error and ends the process at once with the
+// exit code: no destructor, no handler, nothing else runs first. Safe in a
+// signal handler and on any thread.
+[[noreturn]] void endProcessNow(const char* message, int code);
+
+// Whether a serial port's name leads to a port now, as far as the system
+// tells without opening it. POSIX: the path exists (through its links), or
+// Absent. Windows: Present when the system lists the DOS device of a COMn
+// name (also \\.\COMn); Unknown otherwise, never Absent.
+enum class Presence { Present, Absent, Unknown };
+Presence serialPortPresence(const char* name);
+
 // Whether the stream is a terminal (console).
 bool isTerminal(std::FILE* stream);
 

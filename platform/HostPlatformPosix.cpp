@@ -71,6 +71,28 @@ void installStopHandler(void (*onStop)())
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
+void endProcessNow(const char* message, int code)
+{
+    std::size_t length = 0;
+    while (message[length] != '\0') {
+        ++length;
+    }
+    (void)!::write(STDERR_FILENO, message, length);
+    ::_exit(code);
+}
+
+Presence serialPortPresence(const char* name)
+{
+    if (name == nullptr || *name == '\0') {
+        return Presence::Unknown;
+    }
+    struct stat info {};
+    if (::stat(name, &info) == 0) {
+        return Presence::Present;
+    }
+    return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
+}
+
 bool isTerminal(std::FILE* stream)
 {
     return stream != nullptr && ::isatty(::fileno(stream)) == 1;

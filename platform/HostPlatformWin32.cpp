@@ -1,5 +1,6 @@
 #include "platform/HostPlatform.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -61,6 +62,40 @@ void installStopHandler(void (*onStop)())
 {
     stopCallback = onStop;
     ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+void endProcessNow(const char* message, int code)
+{
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), message, static_cast<DWORD>(std::strlen(message)), &written,
+                nullptr);
+    // TerminateProcess rather than ExitProcess: the device threads may be
+    // inside a device library, whose detach must not run under them.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+    for (;;) {
+        ::Sleep(INFINITE);
+    }
+}
+
+Presence serialPortPresence(const char* name)
+{
+    if (name == nullptr) {
+        return Presence::Unknown;
+    }
+    std::string device = name;
+    if (device.compare(0, 4, "\\\\.\\") == 0) {
+        device.erase(0, 4);
+    }
+    const bool com = device.size() > 3 && ::_strnicmp(device.c_str(), "COM", 3) == 0 &&
+                     device.find_first_not_of("0123456789", 3) == std::string::npos;
+    if (!com) {
+        return Presence::Unknown;
+    }
+    // A port that the system lists is there. One that it does not list may
+    // still open: Wine lists only the ports it found at its start, not the
+    // COM links made since, so a missing entry proves nothing.
+    char target[1024];
+    return ::QueryDosDeviceA(device.c_str(), target, sizeof target) != 0 ? Presence::Present : Presence::Unknown;
 }
 
 bool isTerminal(std::FILE* stream)

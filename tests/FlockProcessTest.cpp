@@ -13,6 +13,7 @@
 #include "kit/HostStorage.h"
 #include "kit/PortReading.h"
 #include "kit/StdoutCapture.h"
+#include "kit/TempFile.h"
 #include "serial/CRS232H.h"
 
 #if !defined(_WIN32)
@@ -53,11 +54,7 @@ TEST(FlockProcess, ServesTheFlockOfItsOptionsAndReportsThroughItsDirectory)
     CLogH log(kit::plainLogSettings("T"));
     CRS232H port(&log);
     ASSERT_TRUE(port.openPort(process.openName().c_str())) << process.openName();
-    PortAttributes attributes{};
-    attributes.control.BaudRate = 38400;
-    attributes.control.fBinary = 1;
-    attributes.control.ByteSize = 8;
-    attributes.timeouts.ReadTotalTimeoutConstant = 500;
+    PortAttributes attributes = kit::simulatorLine(500);
     ASSERT_TRUE(port.setAttributes(&attributes));
 
     const Bytes query{0x4F, 0x23};
@@ -86,6 +83,52 @@ TEST(FlockProcess, ServesTheFlockOfItsOptionsAndReportsThroughItsDirectory)
     kit::StdoutCapture capture;
     EXPECT_FALSE(port.openPort(name.c_str()));
 #endif
+}
+
+// A line that closes, as an unplugged serial adapter, and comes back: reads
+// on the old line end, the name is gone for a while, then opens again and
+// carries the flock's bytes (under Wine the COM port follows the line to its
+// new pseudo-terminal; natively the link of --link does).
+TEST(FlockProcess, AClosedLineComesBackUnderItsName)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+#if !defined(_WIN32)
+    const kit::TempFile marker("");
+    setup.linkPath = marker.path() + ".line";
+#endif
+    kit::FlockProcess process(VANTREL_FLOCKSIM_PATH, programOptions(setup));
+    ASSERT_TRUE(process.started()) << process.problem();
+    CLogH log(kit::plainLogSettings("T"));
+    CRS232H port(&log);
+    PortAttributes attributes = kit::simulatorLine(200);
+    ASSERT_TRUE(port.openPort(process.openName().c_str())) << process.openName();
+    ASSERT_TRUE(port.setAttributes(&attributes));
+    process.sendEvery({0x11}, 20);
+    EXPECT_EQ(kit::readUntilQuiet(port, 3), (Bytes{0x11, 0x11, 0x11}));
+
+    process.hangUp("close", 1500);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    std::int32_t read = 1;
+    {
+        kit::StdoutCapture capture;
+        std::uint8_t byte = 0;
+        while (read > 0 && std::chrono::steady_clock::now() < deadline) {
+            read = port.readBytes(&byte, 1);
+        }
+        port.closePort();
+        EXPECT_FALSE(port.openPort(process.openName().c_str()));
+    }
+    EXPECT_LE(read, 0);
+    bool opened = false;
+    for (int i = 0; i < 100 && !opened; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kit::StdoutCapture capture;
+        opened = port.openPort(process.openName().c_str());
+    }
+    ASSERT_TRUE(opened);
+    ASSERT_TRUE(port.setAttributes(&attributes));
+    EXPECT_EQ(kit::readUntilQuiet(port, 3), (Bytes{0x11, 0x11, 0x11}));
+    port.closePort();
 }
 
 TEST(FlockProcess, OwnerIsTheProcessThatOpensItsFiles)

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@
 #include "kit/HostStorage.h"
 #include "kit/PortReading.h"
 #include "kit/StdoutCapture.h"
+#include "kit/TempFile.h"
 #include "serial/CRS232H.h"
 
 namespace {
@@ -118,11 +120,7 @@ protected:
         std::string error;
         ASSERT_TRUE(simulator->start(error)) << error;
         ASSERT_TRUE(port.openPort(simulator->linePath().c_str()));
-        PortAttributes attributes{};
-        attributes.control.BaudRate = 38400;
-        attributes.control.fBinary = 1;
-        attributes.control.ByteSize = 8;
-        attributes.timeouts.ReadTotalTimeoutConstant = 300;
+        PortAttributes attributes = kit::simulatorLine(300);
         ASSERT_TRUE(port.setAttributes(&attributes));
     }
 
@@ -383,6 +381,27 @@ TEST_F(FlockLine, RecordsCutShortBurstsAndTheirMarks)
     }
 }
 
+// Hours of faults leave the simulator's size as it was: the marks of the
+// faults are kept for the last few thousand records, the newest among them.
+TEST_F(FlockLine, ALongRunUnderFaultsKeepsOnlyTheRecentMarks)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.rate = 0;
+    setup.faults.noiseEvery = 1;
+    setup.faults.hangUpAfter = 20000;
+    startFlock(setup);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    read(20000 * 14 + 1);
+    ASSERT_TRUE(simulator->hungUp());
+    const std::vector<flocksim::FaultMark> marks = simulator->faultMarks();
+    EXPECT_GE(marks.size(), 4096u);
+    EXPECT_LE(marks.size(), 8192u);
+    ASSERT_FALSE(marks.empty());
+    EXPECT_EQ(marks.back().firstRecord, 20000u);
+    EXPECT_EQ(marks.front().firstRecord, 20000u - marks.size() + 1);
+}
+
 TEST_F(FlockLine, HangingUpInSilenceOrByClosingTheLine)
 {
     flocksim::Setup setup = flocksim::Setup::flock(2, 1);
@@ -405,6 +424,105 @@ TEST_F(FlockLine, HangingUpInSilenceOrByClosingTheLine)
     std::uint8_t byte = 0;
     EXPECT_EQ(port.readBytes(&byte, 1), -1);
     port.closePort();
+}
+
+// Hang-ups that end. Silence, as a pulled cable: what the host sends meanwhile
+// is lost, and the flock streams on when the cable is back.
+TEST_F(FlockLine, ASilenceThatEndsLeavesTheFlockStreaming)
+{
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.faults.hangUpAfter = 20;
+    setup.faults.backAfterMs = 1000;
+    startFlock(setup);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    ASSERT_TRUE(simulator->waitForRecords(20, 2000));
+    ASSERT_TRUE(simulator->hungUp());
+    simulator->clearLog();
+    write({0x4F, 0x23});  // lost on the way
+    EXPECT_EQ(records(read(1 << 16)).size(), 19u);  // the twentieth waits for the phasing byte of the next
+    // Back by itself, streaming on.
+    ASSERT_TRUE(simulator->waitForRecords(60, 4000));
+    EXPECT_FALSE(simulator->hungUp());
+    EXPECT_TRUE(simulator->unit(2).streaming);
+    EXPECT_EQ(simulator->received(), Bytes{});
+}
+
+// Switched off and on: silent meanwhile, then as after power-up: no group
+// mode, no stream, settings at their power-up values, until configured again.
+TEST_F(FlockLine, APowerCycleForgetsTheConfiguration)
+{
+    startFlock(flocksim::Setup::flock(2, 1));
+    command({0x50, 0x23, 0x01});
+    command({0xF2, 0x4C, 0x0C, 0x01});
+    command({0x40});
+    ASSERT_TRUE(simulator->waitForRecords(5, 2000));
+    simulator->hangUpNow(flocksim::HangUp::PowerOff, std::chrono::milliseconds(300));
+    for (int i = 0; i < 100 && !simulator->hungUp(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(simulator->hungUp());
+    read(1 << 16);
+    for (int i = 0; i < 100 && simulator->hungUp(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(simulator->hungUp());
+    EXPECT_EQ(read(1), Bytes{});
+    const flocksim::UnitState unit = simulator->unit(2);
+    EXPECT_FALSE(unit.groupMode);
+    EXPECT_FALSE(unit.streaming);
+    EXPECT_EQ(unit.hemisphere, flocksim::UnitState{}.hemisphere);
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    EXPECT_GE(records(read(13 * 10)).size(), 5u);
+}
+
+// A closed line comes back on a new pseudo-terminal under the same link name;
+// the flock streamed on meanwhile, as behind an unplugged serial adapter.
+TEST_F(FlockLine, AClosedLineComesBackUnderItsLinkName)
+{
+    kit::TempFile marker("");
+    flocksim::Setup setup = flocksim::Setup::flock(2, 1);
+    setup.linkPath = marker.path() + ".line";
+    startFlock(setup);
+    EXPECT_EQ(simulator->linePath(), setup.linkPath);
+    std::string newLine;
+    std::mutex seen;
+    simulator->onNewLine([&](const std::string& path) {
+        std::lock_guard<std::mutex> lock(seen);
+        newLine = path;
+    });
+    command({0x50, 0x23, 0x01});
+    command({0x40});
+    ASSERT_TRUE(simulator->waitForRecords(5, 2000));
+    simulator->hangUpNow(flocksim::HangUp::Close, std::chrono::milliseconds(500));
+    {
+        kit::StdoutCapture capture;
+        read(1 << 16);
+        std::uint8_t byte = 0;
+        EXPECT_EQ(port.readBytes(&byte, 1), -1);
+    }
+    port.closePort();
+    struct stat info {};
+    EXPECT_NE(::lstat(setup.linkPath.c_str(), &info), 0);  // gone with the line
+    bool opened = false;
+    for (int i = 0; i < 300 && !opened; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kit::StdoutCapture capture;
+        opened = port.openPort(setup.linkPath.c_str());
+    }
+    ASSERT_TRUE(opened);
+    {
+        std::lock_guard<std::mutex> lock(seen);
+        EXPECT_FALSE(newLine.empty());
+        EXPECT_EQ(newLine, simulator->line().slavePath());
+    }
+    PortAttributes attributes = kit::simulatorLine(300);
+    ASSERT_TRUE(port.setAttributes(&attributes));
+    EXPECT_GE(records(read(13 * 10)).size(), 5u);
+    port.closePort();
+    simulator->stop();
+    EXPECT_NE(::lstat(setup.linkPath.c_str(), &info), 0);
 }
 
 TEST(FlockSim, MakesWineComPortsThatLeadToTheLine)
@@ -480,6 +598,8 @@ void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
     EXPECT_EQ(built.faults.burstEvery, given.faults.burstEvery);
     EXPECT_EQ(built.faults.burstLength, given.faults.burstLength);
     EXPECT_EQ(built.faults.statusBytes, given.faults.statusBytes);
+    EXPECT_EQ(built.faults.backAfterMs, given.faults.backAfterMs);
+    EXPECT_EQ(built.linkPath, given.linkPath);
 }
 
 TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
@@ -501,7 +621,8 @@ TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
     mixed.groupModeReply = 0;
     mixed.finishesGroup = true;
     mixed.rate = 1.0 / 3.0;
-    mixed.faults = {7, 3, 11, 40, flocksim::HangUp::Close, 99, 5, 13, 33, 0};
+    mixed.faults = {7, 3, 11, 40, flocksim::HangUp::PowerOff, 99, 5, 13, 33, 0, 1500};
+    mixed.linkPath = "/tmp/a flock's line";
     for (const flocksim::Setup& given : {flocksim::Setup::flock(3, 1), flocksim::Setup::flock(2, 0), mixed}) {
         const std::vector<std::string> options = flocksim::setupOptions(given);
         std::vector<const char*> arguments;

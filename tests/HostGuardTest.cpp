@@ -276,7 +276,7 @@ TEST(HostGuard, WatchRefusesAHostileBlockWithItsReason)
     block.resize(2000);
     cases.push_back({"cut short", block, damaged("its header says 114688 bytes, the block has 2000")});
     block.resize(100);
-    cases.push_back({"shorter than a header", block, damaged("the block has 100 bytes, less than a header (1620)")});
+    cases.push_back({"shorter than a header", block, damaged("the block has 100 bytes, less than a header (1748)")});
     block = runningBlock(2);
     slotOf(block, 1).device = 7;
     cases.push_back({"slot's device", block, damaged("journal slot 2 names device 8 of 1")});
@@ -431,7 +431,7 @@ for attempt in range(300):
         fd = os.open('/dev/shm/' + name, os.O_RDONLY)
         block = mmap.mmap(fd, 0, prot=mmap.PROT_READ)
         # The state word: version 1 had it at 1668.
-        state = 1668 if struct.unpack_from('=I', block, 8)[0] == 1 else 1604
+        state = 1668 if struct.unpack_from('=I', block, 8)[0] == 1 else 1732
         if block[0:8] == b'vantrel\0' and struct.unpack_from('=I', block, state)[0] == 1:
             break
     except (OSError, ValueError):

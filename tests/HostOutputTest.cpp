@@ -255,8 +255,8 @@ TEST(HostOutput, UnitsAndFormsOfTheLines)
     form.units = host::Units::Meters;
     form.rotation = host::Rotation::Quaternion;
     host::csvLine(line, sample, "d", form);
-    EXPECT_STREQ(line, "0.000000,d,3,0.376294,-0.304800,-0.000003,1.000000000,0.000000000,0.000000000,0.000000000,,\n");
-    EXPECT_STREQ(host::csvHeader(host::Rotation::Quaternion), "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons\n");
+    EXPECT_STREQ(line, "0.000000,d,3,0.376294,-0.304800,-0.000003,1.000000000,0.000000000,0.000000000,0.000000000,,,,,\n");
+    EXPECT_STREQ(host::csvHeader(host::Rotation::Quaternion), "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons,status,since,attempt\n");
     host::HostSample buttons;
     buttons.tracker = false;
     buttons.id = 2;
@@ -264,9 +264,9 @@ TEST(HostOutput, UnitsAndFormsOfTheLines)
     buttons.buttonBits[0] = 0x4;
     form.rotation = host::Rotation::Matrix;
     host::csvLine(line, buttons, "d", form);
-    EXPECT_STREQ(line, "0.000000,d,,,,,,,,,,,,,,2,001\n");
+    EXPECT_STREQ(line, "0.000000,d,,,,,,,,,,,,,,2,001,,,\n");
     EXPECT_STREQ(host::csvHeader(host::Rotation::Matrix),
-                 "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons\n");
+                 "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons,status,since,attempt\n");
 }
 
 // OSC carries the same forms: x, y, z in the units asked for, then the

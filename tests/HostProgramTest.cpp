@@ -24,6 +24,7 @@
 #include "kit/HostProgram.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
+#include "kit/TextFile.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ TEST(HostProgram, SigtermStopsTheFlockAndEndsCleanly)
     EXPECT_EQ(run.status, 0) << run.err;
     const std::vector<std::string> lines = linesOf(run.out);
     ASSERT_GE(lines.size(), 2u) << run.err;
-    EXPECT_EQ(lines[0], "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons");
+    EXPECT_EQ(lines[0], "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons,status,since,attempt");
     // stop's point and sleep commands are the last bytes on the line.
     const std::vector<std::uint8_t> received = flock.simulator.received();
     ASSERT_GE(received.size(), 2u);
@@ -302,7 +303,7 @@ TEST(HostProgram, ARecordReplacesAFileOnlyWhenTheDevicesRan)
     EXPECT_EQ(run.status, 0) << run.err;
     const std::vector<std::string> lines = linesOf(contentOf(record));
     ASSERT_GT(lines.size(), 50u);
-    EXPECT_EQ(lines.front(), "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons");
+    EXPECT_EQ(lines.front(), "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons,status,since,attempt");
     EXPECT_EQ(lines.size(), linesOf(run.out).size() + 1);
     names.clear();
     for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {

@@ -6,6 +6,8 @@
 # and when vantrel-host.exe check then names the misspelt line of a
 # configuration for that port (the module's messages, taken aside from the
 # DLL's standard output, with the line).
+# It also shows the device brought up again after its line closed (an unplugged
+# serial adapter) and came back on the same COM port.
 #
 # Usage: host-demo-wine.sh VANTREL_HOST_EXE FLOCKSIM
 set -euo pipefail
@@ -20,8 +22,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The flock of vantrel-host demo (see "vantrel-host demo --help").
+# The flock of vantrel-host demo (see "vantrel-host demo --help"); after 600
+# records (3 s) its line closes, and comes back 2 s later.
 "$flocksim" --units 3 --mice 2 --motion circle --buttons 0x00:100,0x10:50,0x30:50,0x70:50 \
+    --hang-up-after 600 --hang-up close --back-after 2 \
     --wine-com auto --ready-file "$work/ready" >"$work/flocksim.out" 2>"$work/flocksim.err" &
 sim=$!
 for _ in $(seq 300); do
@@ -32,19 +36,35 @@ done
 port=$(cat "$work/ready")
 
 status=0
-wine "$host" demo --port "$port" --duration 4 --format jsonl >"$work/out" 2>"$work/err" || status=$?
+wine "$host" demo --port "$port" --duration 14 --format jsonl >"$work/out" 2>"$work/err" || status=$?
 echo "vantrel-host.exe demo --port $port: exit status $status, $(wc -l <"$work/out") lines"
 if [ "$status" != 0 ]; then
     cat "$work/err"
     exit 1
 fi
 head -3 "$work/out"
+grep '"status"' "$work/out" || true
+grep '^vantrel-host:' "$work/err" || true
 fail=0
+# Lost when the line closed, brought up again, ok once it was back; then
+# samples of both trackers after that.
+sequence=$(grep -o '"status":"[a-z]*"' "$work/out" | sed 's/"status":"\(.*\)"/\1/' | uniq | tr '\n' ' ')
+case "$sequence" in
+lost\ reconnecting\ *ok\ ) ;;
+*) echo "status lines: $sequence, not lost, reconnecting, ok"; fail=1 ;;
+esac
+back=$(grep '"status":"ok"' "$work/out" | tail -1 | sed 's/{"time":\([0-9.]*\),.*/\1/')
+for tracker in 1 2; do
+    after=$(awk -v back="${back:-9e99}" -v want="\"tracker\":$tracker," 'index($0, want) && substr($0, 9) + 0 > back' "$work/out" | wc -l)
+    echo "tracker $tracker: $after samples after the device was back"
+    [ "$after" -ge 100 ] || fail=1
+done
 for want in '"tracker":1,' '"tracker":2,' '"controller":1,"buttons":\[[01],[01],[01]\]'; do
     grep -q "$want" "$work/out" || { echo "no line with $want"; fail=1; }
 done
-# Standard output holds the samples only: the module's log went to standard
-# error (the DLL's runtime shares the program's standard streams).
+# Standard output holds the samples and status lines only: the module's log
+# went to standard error (the DLL's runtime shares the program's standard
+# streams).
 others=$(grep -vc '^{"time":' "$work/out" || true)
 [ "$others" = 0 ] || { echo "$others lines of standard output are not samples:"; grep -v '^{"time":' "$work/out" | head -3; fail=1; }
 grep -q 'INFO: DEVICE NAME           : demo' "$work/err" || { echo "no status report on standard error"; fail=1; }

@@ -60,6 +60,17 @@ void LinePublisher::publish(const ReceivedRecord& record)
     }
 }
 
+void LinePublisher::status(const DeviceStatus& status)
+{
+    if (stream_ == nullptr || status.device >= names_.size()) {
+        return;
+    }
+    const std::size_t length = format_ == Format::Csv
+                                   ? statusCsvLine(line_, status, names_[status.device], form_.rotation)
+                                   : statusJsonLine(line_, status, names_[status.device]);
+    std::fwrite(line_, 1, length, stream_);
+}
+
 void LinePublisher::refresh()
 {
     if (stream_ != nullptr && (std::fflush(stream_) != 0 || std::ferror(stream_) != 0)) {

@@ -26,6 +26,8 @@ public:
 
     void begin(const std::vector<DeviceInfo>& devices) override;
     void publish(const ReceivedRecord& record) override;
+    // A status line (SampleText.h).
+    void status(const DeviceStatus& status) override;
     void refresh() override;
     void finish() override;
     bool broken() const override { return broken_; }

@@ -14,6 +14,13 @@ LiveTable::LiveTable(std::FILE* terminal) : terminal_(terminal) {}
 void LiveTable::begin(const std::vector<DeviceInfo>& devices)
 {
     devices_ = devices;
+    lines_.assign(devices.size(), Line{});
+    for (std::size_t d = 0; d < devices.size(); ++d) {
+        // A run that counts a device's records watches its line; `watch`
+        // knows neither.
+        lines_[d].stateKnown = devices[d].records != nullptr;
+        lines_[d].recordsBefore = lines_[d].stateKnown ? devices[d].records->load() : 0;
+    }
     rows_.clear();
     for (std::uint32_t d = 0; d < devices.size(); ++d) {
         const DeviceInfo& device = devices[d];
@@ -67,6 +74,35 @@ void LiveTable::pair(const ReceivedRecord& record)
     }
 }
 
+void LiveTable::status(const DeviceStatus& status)
+{
+    if (status.device < lines_.size()) {
+        Line& line = lines_[status.device];
+        line.stateKnown = true;
+        line.state = status.state;
+        line.attempt = status.attempt;
+        line.sinceSeconds = status.sinceSeconds;
+    }
+}
+
+// ok; silent 4 s; lost 2 s; reconnecting (attempt 3); - when not known.
+std::string LiveTable::stateText(const Line& line)
+{
+    if (!line.stateKnown) {
+        return "-";
+    }
+    if (line.state == DeviceStatus::State::Ok) {
+        return stateName(line.state);
+    }
+    if (line.state == DeviceStatus::State::Reconnecting) {
+        return std::string(stateName(line.state)) + " (attempt " + std::to_string(line.attempt) + ")";
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch()).count();
+    const long long lasted = now - static_cast<long long>(line.sinceSeconds);
+    return std::string(stateName(line.state)) + " " + std::to_string(lasted < 0 ? 0 : lasted) + " s";
+}
+
 void LiveTable::take(const HostSample& sample)
 {
     if (sample.id == 0 || sample.id > 32) {
@@ -93,6 +129,13 @@ void LiveTable::refresh()
             latest.rate = static_cast<double>(latest.samples - latest.samplesBefore) / seconds;
             latest.samplesBefore = latest.samples;
         }
+        for (std::size_t d = 0; d < lines_.size(); ++d) {
+            if (devices_[d].records != nullptr) {
+                const std::uint32_t records = devices_[d].records->load(std::memory_order_relaxed);
+                lines_[d].rate = static_cast<double>(records - lines_[d].recordsBefore) / seconds;
+                lines_[d].recordsBefore = records;
+            }
+        }
         rateTime_ = now;
     }
     draw();
@@ -117,8 +160,9 @@ void LiveTable::draw()
         text += "\x1b[" + std::to_string(drawnLines_) + "A";
     }
     char line[256];
-    std::snprintf(line, sizeof line, "\x1b[2K%-12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s\n", "device", "ID",
-                  "x ft", "y ft", "z ft", "azimuth", "elevation", "roll", "buttons", "samples/s");
+    std::snprintf(line, sizeof line, "\x1b[2K%-12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s %9s  %s\n", "device",
+                  "ID", "x ft", "y ft", "z ft", "azimuth", "elevation", "roll", "buttons", "samples/s", "records/s",
+                  "state");
     text += line;
     for (const Row& row : rows_) {
         const Latest& tracker = trackers_[row.tracker - 1];
@@ -136,9 +180,14 @@ void LiveTable::draw()
                 buttons = buttonText(controllers_[c]);
             }
         }
-        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f\n",
+        char records[16] = "-";
+        if (devices_[row.device].records != nullptr) {
+            std::snprintf(records, sizeof records, "%.1f", lines_[row.device].rate);
+        }
+        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f %9s  %s\n",
                       devices_[row.device].name.c_str(), static_cast<unsigned>(row.tracker), values[0], values[1],
-                      values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate);
+                      values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate, records,
+                      stateText(lines_[row.device]).c_str());
         text += line;
     }
     // A controller without a known tracker: a row of its own, its ID as C1.

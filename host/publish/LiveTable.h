@@ -1,8 +1,10 @@
 #pragma once
 // The live table on a terminal: one row per output tracker with its device,
 // position in feet, angles in degrees, the buttons of the controller of the
-// same unit and the samples per second; redrawn in place at each refresh (the
-// host refreshes at most 30 times a second).
+// same unit, the samples per second (changed samples of that tracker), and
+// the device's records per second (every record that arrived, changed or
+// not) and state; redrawn in place at each refresh (the host refreshes at
+// most 30 times a second).
 //
 // Which tracker a controller belongs to, the samples say: the module
 // publishes one unit's record per recvData, so a controller sample that comes
@@ -28,6 +30,7 @@ public:
 
     void begin(const std::vector<DeviceInfo>& devices) override;
     void publish(const ReceivedRecord& record) override;
+    void status(const DeviceStatus& status) override;
     void refresh() override;
     void finish() override;
 
@@ -46,6 +49,15 @@ private:
         std::uint64_t samplesBefore = 0; // at the last rate update
         double rate = 0.0;
     };
+    // A device's records per second and state.
+    struct Line {
+        std::uint32_t recordsBefore = 0;  // its count at the last rate update
+        double rate = 0.0;
+        bool stateKnown = false;          // the run watches the device, or told a state
+        DeviceStatus::State state = DeviceStatus::State::Ok;
+        std::uint32_t attempt = 0;
+        std::uint32_t sinceSeconds = 0;   // when the state began (time of day)
+    };
     using Clock = std::chrono::steady_clock;
 
     void take(const HostSample& sample);
@@ -53,9 +65,11 @@ private:
     void pair(const ReceivedRecord& record);
     void draw();
     static std::string buttonText(const Latest& controller);
+    static std::string stateText(const Line& line);
 
     std::FILE* terminal_;
     std::vector<DeviceInfo> devices_;
+    std::vector<Line> lines_;
     std::vector<Row> rows_;
     Latest trackers_[32];
     Latest controllers_[32];

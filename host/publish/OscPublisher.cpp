@@ -7,6 +7,7 @@
 #include "OutputOptions.h"
 #include "PoseForm.h"
 #include "SampleRecords.h"
+#include "SampleText.h"
 #include "host/Say.h"
 
 namespace {
@@ -123,7 +124,27 @@ void OscPublisher::begin(const std::vector<host::DeviceInfo>& devices)
     for (const host::DeviceInfo& device : devices) {
         addDevice(device.name, device.firstTracker, device.trackerCount, device.firstController,
                   device.controllerCount);
+        statusPaths_.push_back("/vantrel/" + addressPart(device.name) + "/status");
     }
+}
+
+void OscPublisher::status(const host::DeviceStatus& status)
+{
+    const std::lock_guard<std::mutex> guard(mutex_);
+    if (status.device >= statusPaths_.size()) {
+        return;
+    }
+    Address address;
+    address.path = statusPaths_[status.device];
+    address.message = lo_message_new();
+    lo_message_add_string(address.message, host::stateName(status.state));
+    beginBundle(status.seconds, status.microseconds);
+    if (appendMessage(address)) {
+        sendBundle();
+    } else {
+        ++failed_;
+    }
+    lo_message_free(address.message);
 }
 
 void OscPublisher::finish()
@@ -218,21 +239,31 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
         return;
     }
 
-    // The bundle: "#bundle", the time tag (NTP seconds and fraction), then
-    // each message after its length.
     const std::uint32_t seconds = host::fromNetworkOrder(trackerAddress != nullptr ? tracker->sampleSeconds
                                                                           : controller->sampleSeconds);
     const std::uint32_t microseconds = host::fromNetworkOrder(trackerAddress != nullptr ? tracker->sampleMicroseconds
                                                                                : controller->sampleMicroseconds);
-    std::memcpy(buffer_, "#bundle", 8);
-    putBigEndian32(buffer_ + 8, seconds + kTimeTagEpochOffset);
-    putBigEndian32(buffer_ + 12, static_cast<std::uint32_t>((std::uint64_t{microseconds} << 32) / 1000000u));
-    bundleSize_ = 16;
+    beginBundle(seconds, microseconds);
     if ((trackerAddress != nullptr && !appendMessage(*trackerAddress)) ||
         (controllerAddress != nullptr && !appendMessage(*controllerAddress))) {
         ++failed_;
         return;
     }
+    sendBundle();
+}
+
+// The bundle: "#bundle", the time tag (NTP seconds and fraction), then each
+// message after its length (appendMessage).
+void OscPublisher::beginBundle(std::uint32_t seconds, std::uint32_t microseconds)
+{
+    std::memcpy(buffer_, "#bundle", 8);
+    putBigEndian32(buffer_ + 8, seconds + kTimeTagEpochOffset);
+    putBigEndian32(buffer_ + 12, static_cast<std::uint32_t>((std::uint64_t{microseconds} << 32) / 1000000u));
+    bundleSize_ = 16;
+}
+
+void OscPublisher::sendBundle()
+{
     std::uint32_t code = 0;
     switch (platform::sendDatagram(sender_, buffer_, bundleSize_, code)) {
     case platform::SendResult::Sent:

@@ -5,6 +5,8 @@
 //                                      (x y z in the units of --units; with --rotation quaternion
 //                                      qw qx qy qz, with matrix m00 .. m22 in place of the angles)
 //   /vantrel/<device>/controller/<id>  button bits (int: button n is bit n-1), then the valuators (floats)
+// and one per change of a device's state, time-tagged with the change:
+//   /vantrel/<device>/status           ok, silent, lost or reconnecting (a string)
 // The messages are made once, when a device is added; a sample only changes
 // their arguments in place, and the bundle is written into a buffer of the
 // publisher's own and sent by a socket that never blocks. A bundle that the
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "OutputOptions.h"
 #include "Publisher.h"
@@ -52,6 +55,8 @@ public:
     {
         record(received.device, received.tracker, received.controller);
     }
+    // A status bundle; made when the state changes (seldom), not per sample.
+    void status(const host::DeviceStatus& status) override;
     void finish() override;
 
     std::uint64_t sent() const { return sent_; }
@@ -76,12 +81,15 @@ private:
     static std::string addressPart(const std::string& deviceName);
     void makeControllerMessage(Address& address, std::uint32_t valuators);
     bool appendMessage(const Address& address);
+    void beginBundle(std::uint32_t seconds, std::uint32_t microseconds);
+    void sendBundle();
 
     host::PoseForm form_;
     std::mutex mutex_;  // device threads publish one at a time
     platform::UdpSender sender_;
     Address trackers_[kSharedListCapacity];
     Address controllers_[kSharedListCapacity];
+    std::vector<std::string> statusPaths_;  // per device
     unsigned char buffer_[2048] = {};
     std::size_t bundleSize_ = 0;
     std::uint64_t sent_ = 0;

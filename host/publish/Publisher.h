@@ -3,6 +3,7 @@
 // lines and CSV, the record file, the shared storages, OSC) is a Publisher;
 // its maker, in the list of PublisherList.cpp, makes it when the run's options
 // ask for it, and the run's Publishers hand it what the devices publish.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ struct DeviceInfo {
     std::uint32_t trackerCount = 0;
     std::uint32_t firstController = 0;  // 0 when it has no controllers
     std::uint32_t controllerCount = 0;
+    // The records that reached the device so far (published or not; modulo
+    // 2^32), counted by its thread; valid until finish. Null where not known
+    // (`watch`).
+    const std::atomic<std::uint32_t>* records = nullptr;
 };
 
 // What one recvData of a device published (for `watch`: one entry of another
@@ -45,13 +50,18 @@ struct ReceivedRecord {
     std::uint32_t sampleCount = 0;
 };
 
-// A change of a device's state, for outputs that show it besides the samples.
+// A change of a device's state, for outputs that show it besides the samples:
+// ok (records arrive), silent (none for a while), lost (its port failed),
+// reconnecting (an attempt to bring it up again).
 struct DeviceStatus {
     enum class State { Ok, Silent, Lost, Reconnecting };
     std::uint32_t device = 0;        // index into the run's devices
     State state = State::Ok;
     std::uint32_t seconds = 0;       // when: seconds since 1970 (UTC)
     std::uint32_t microseconds = 0;
+    std::uint32_t sinceSeconds = 0;  // since when the device is in this state (the condition began)
+    std::uint32_t sinceMicroseconds = 0;
+    std::uint32_t attempt = 0;       // Reconnecting: the attempt's number, from 1
 };
 
 class Publisher {

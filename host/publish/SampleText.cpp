@@ -40,12 +40,17 @@ std::size_t printed(int length, std::size_t size)
     return length < 0 ? 0 : static_cast<std::size_t>(length) < size ? static_cast<std::size_t>(length) : size - 1;
 }
 
-std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, const HostSample& sample)
+std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, std::uint32_t seconds, std::uint32_t microseconds)
 {
     char text[32];
-    const int length = std::snprintf(text, sizeof text, "%lu.%06lu", static_cast<unsigned long>(sample.seconds),
-                                     static_cast<unsigned long>(sample.microseconds % 1000000u));
+    const int length = std::snprintf(text, sizeof text, "%lu.%06lu", static_cast<unsigned long>(seconds),
+                                     static_cast<unsigned long>(microseconds % 1000000u));
     return put(out, at, text, printed(length, sizeof text));
+}
+
+std::size_t putTime(char (&out)[kSampleTextSize], std::size_t at, const HostSample& sample)
+{
+    return putTime(out, at, sample.seconds, sample.microseconds);
 }
 
 std::size_t putNumber(char (&out)[kSampleTextSize], std::size_t at, std::uint32_t value)
@@ -180,13 +185,14 @@ const char* csvHeader(Rotation rotation)
 {
     switch (rotation) {
     case Rotation::Quaternion:
-        return "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons\n";
+        return "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons,status,since,attempt\n";
     case Rotation::Matrix:
-        return "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons\n";
+        return "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons,status,since,"
+               "attempt\n";
     case Rotation::Euler:
         break;
     }
-    return "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons\n";
+    return "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons,status,since,attempt\n";
 }
 
 std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
@@ -199,7 +205,7 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
     if (sample.tracker) {
         at = putNumber(out, at, sample.id);
         at = putPose(out, at, sample, form, false);
-        return put(out, at, ",,\n");
+        return put(out, at, ",,,,,\n");
     }
     // The tracker's columns empty: its ID, the position, the orientation.
     const int columns = 4 + orientationCount(form.rotation);
@@ -210,6 +216,56 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
     at = put(out, at, ",");
     for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {
         at = put(out, at, button(sample, n) ? "1" : "0");
+    }
+    return put(out, at, ",,,\n");
+}
+
+const char* stateName(DeviceStatus::State state)
+{
+    switch (state) {
+    case DeviceStatus::State::Ok: return "ok";
+    case DeviceStatus::State::Silent: return "silent";
+    case DeviceStatus::State::Lost: return "lost";
+    case DeviceStatus::State::Reconnecting: return "reconnecting";
+    }
+    return "unknown";
+}
+
+std::size_t statusJsonLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device)
+{
+    std::size_t at = put(out, 0, "{\"time\":");
+    at = putTime(out, at, status.seconds, status.microseconds);
+    at = put(out, at, ",\"device\":");
+    at = put(out, at, device.data(), device.size());
+    at = put(out, at, ",\"status\":\"");
+    at = put(out, at, stateName(status.state));
+    at = put(out, at, "\",\"since\":");
+    at = putTime(out, at, status.sinceSeconds, status.sinceMicroseconds);
+    if (status.state == DeviceStatus::State::Reconnecting) {
+        at = put(out, at, ",\"attempt\":");
+        at = putNumber(out, at, status.attempt);
+    }
+    return put(out, at, "}\n");
+}
+
+std::size_t statusCsvLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device,
+                          Rotation rotation)
+{
+    std::size_t at = putTime(out, 0, status.seconds, status.microseconds);
+    at = put(out, at, ",");
+    at = put(out, at, device.data(), device.size());
+    // The samples' columns empty (the tracker's ID, the position, the
+    // orientation, the controller's ID and its buttons), then the status.
+    const int columns = 6 + orientationCount(rotation);
+    for (int i = 0; i < columns + 1; ++i) {
+        at = put(out, at, ",");
+    }
+    at = put(out, at, stateName(status.state));
+    at = put(out, at, ",");
+    at = putTime(out, at, status.sinceSeconds, status.sinceMicroseconds);
+    at = put(out, at, ",");
+    if (status.state == DeviceStatus::State::Reconnecting) {
+        at = putNumber(out, at, status.attempt);
     }
     return put(out, at, "\n");
 }

@@ -33,9 +33,22 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
                      const PoseForm& form = PoseForm());
 
 // The CSV header and one row with the same columns (empty where a column does
-// not apply; buttons as a string of 0 and 1, button 1 first).
+// not apply; buttons as a string of 0 and 1, button 1 first). The last three
+// columns, status, since and attempt, are those of the status rows.
 const char* csvHeader(Rotation rotation = Rotation::Euler);
 std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
                     const PoseForm& form = PoseForm());
+
+// A device's state as the outputs name it: ok, silent, lost, reconnecting.
+const char* stateName(DeviceStatus::State state);
+
+// A change of a device's state, as a JSON line:
+//   {"time":T,"device":D,"status":"silent","since":S}
+//   {"time":T,"device":D,"status":"reconnecting","since":S,"attempt":N}
+// and as a CSV row (time, device, status, since and attempt; the sample
+// columns empty). Returns the length.
+std::size_t statusJsonLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device);
+std::size_t statusCsvLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device,
+                          Rotation rotation = Rotation::Euler);
 
 }  // namespace host

@@ -153,6 +153,19 @@ void SharedStorages::begin(const std::vector<host::DeviceInfo>& devices)
     setRunning();
 }
 
+void SharedStorages::status(const host::DeviceStatus& status)
+{
+    // The writer reads nothing back from the block: its own count of devices.
+    if (header_ == nullptr || status.device >= deviceCount_) {
+        return;
+    }
+    static_assert(static_cast<std::uint32_t>(host::DeviceStatus::State::Reconnecting) == kSharedDeviceReconnecting &&
+                      static_cast<std::uint32_t>(host::DeviceStatus::State::Lost) == kSharedDeviceLost &&
+                      static_cast<std::uint32_t>(host::DeviceStatus::State::Silent) == kSharedDeviceSilent,
+                  "the table's status values are the states'");
+    host::shared::storeRelease(&header_->devices[status.device].status, static_cast<std::uint32_t>(status.state));
+}
+
 void SharedStorages::setRunning()
 {
     if (header_ != nullptr) {

@@ -56,6 +56,8 @@ public:
     {
         record(received.device, received.tracker, received.controller);
     }
+    // The device's status in the table (one atomic store).
+    void status(const host::DeviceStatus& status) override;
     void finish() override { close(); }
 
 private:

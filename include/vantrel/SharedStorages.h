@@ -35,19 +35,20 @@
 // `hostProcessId` are written before `magic`, which the host stores last when
 // it creates the block (after a release fence); the counts and the device
 // table are written before `state` leaves kSharedStateSettingUp. None of
-// them changes afterwards.
-// `state` and `journalWritten` are single aligned 32-bit words that the host
-// stores atomically (with release order: what it wrote before is visible to
-// a reader that loads the word with acquire order). Every list entry and
-// every journal slot is framed by two bookends, `sequence` and `sequenceEnd`:
-// the host stores `sequence`, then the rest of the record, then `sequenceEnd`
-// with the same value. A reader loads `sequenceEnd` (acquire), copies the
-// record (in 32-bit words), then loads `sequence` after an acquire fence;
-// the copy is whole when both are equal (and, for a slot, equal to the slot
-// number it wanted), and torn otherwise: the host was writing it meanwhile,
-// and the reader reads it again. In C11/C++ terms the record's words are
-// relaxed atomic accesses; in other languages, any copy between two loads
-// that the machine does not reorder with it (on x86 every load).
+// them changes afterwards, but each device's `status`.
+// `state`, `journalWritten` and each device's `status` are single aligned
+// 32-bit words that the host stores atomically, `status` whenever the state of
+// the device's line changes (with release order: what it wrote before is
+// visible to a reader that loads the word with acquire order). Every list
+// entry and every journal slot is framed by two bookends, `sequence` and
+// `sequenceEnd`: the host stores `sequence`, then the rest of the record, then
+// `sequenceEnd` with the same value. A reader loads `sequenceEnd` (acquire),
+// copies the record (in 32-bit words), then loads `sequence` after an acquire
+// fence; the copy is whole when both are equal (and, for a slot, equal to the
+// slot number it wanted), and torn otherwise: the host was writing it
+// meanwhile, and the reader reads it again. In C11/C++ terms the record's
+// words are relaxed atomic accesses; in other languages, any copy between two
+// loads that the machine does not reorder with it (on x86 every load).
 //
 // The journal: the lists hold the latest sample of every entry; the journal
 // holds every sample the host received, in order, so that a reader misses
@@ -85,6 +86,14 @@ enum SharedStoragesState : std::uint32_t {
     kSharedStateEnded = 2,      // the host has stopped; nothing more will come
 };
 
+// `status` of a device: the state of its line.
+enum SharedDeviceStatus : std::uint32_t {
+    kSharedDeviceOk = 0,            // records arrive
+    kSharedDeviceSilent = 1,        // no record for a while (vantrel-host --silence)
+    kSharedDeviceLost = 2,          // its port failed
+    kSharedDeviceReconnecting = 3,  // the host brings it up again
+};
+
 // `kind` of a journal slot.
 enum SharedRecordKind : std::uint16_t {
     kSharedTrackerRecord = 1,
@@ -101,6 +110,7 @@ struct SharedDevice {
     std::uint32_t trackerCount;
     std::uint32_t controllerFirst;    // 0 when the device has no controllers
     std::uint32_t controllerCount;
+    std::uint32_t status;             // SharedDeviceStatus; written atomically, at any time
 };
 
 struct SharedStoragesHeader {
@@ -161,14 +171,15 @@ constexpr std::uint32_t kSharedJournalSlotSize = sizeof(SharedJournalSlot);
 constexpr std::uint32_t kSharedBlockSize =
     kSharedJournalOffset + kSharedJournalCapacity * kSharedJournalSlotSize;
 
-static_assert(sizeof(SharedDevice) == 48, "SharedDevice layout");
+static_assert(sizeof(SharedDevice) == 52, "SharedDevice layout");
+static_assert(offsetof(SharedDevice, status) == 48, "SharedDevice layout");
 static_assert(offsetof(SharedStoragesHeader, version) == 8, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, hostProcessId) == 52, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, deviceCount) == 64, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, devices) == 68, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, state) == 1604, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1608, "SharedStoragesHeader layout");
-static_assert(sizeof(SharedStoragesHeader) == 1620, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, state) == 1732, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1736, "SharedStoragesHeader layout");
+static_assert(sizeof(SharedStoragesHeader) == 1748, "SharedStoragesHeader layout");
 static_assert(sizeof(SharedStoragesHeader) <= kSharedHeaderAreaSize, "the header fits before the lists");
 static_assert(sizeof(SharedTrackerEntry) == 64 && offsetof(SharedTrackerEntry, record) == 8, "SharedTrackerEntry layout");
 static_assert(sizeof(SharedControllerEntry) == 192 && offsetof(SharedControllerEntry, record) == 8,

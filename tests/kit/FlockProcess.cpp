@@ -305,6 +305,12 @@ void FlockProcess::sendEvery(const std::vector<std::uint8_t>& bytes, int interva
     issue("every " + std::to_string(intervalMs) + hexBytes(bytes));
 }
 
+void FlockProcess::hangUp(const std::string& how, int backAfterMs)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    issue("hang-up " + how + " " + std::to_string(backAfterMs));
+}
+
 void FlockProcess::stop()
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -39,6 +39,9 @@ public:
     void send(const std::vector<std::uint8_t>& bytes);
     // Puts them on the line now and every interval; no bytes: no more.
     void sendEvery(const std::vector<std::uint8_t>& bytes, int intervalMs);
+    // Hangs up now (how: silence, close or power-off), back after the time
+    // (0: never); a closed line comes back under the same name.
+    void hangUp(const std::string& how, int backAfterMs);
 
     // Ends the program and waits until it has removed its port, then
     // removes the control directory. Also done on destruction.

@@ -19,4 +19,14 @@ std::vector<std::uint8_t> readUntilQuiet(CRS232H& port, std::size_t count)
     return bytes;
 }
 
+platform::PortAttributes simulatorLine(std::uint32_t readTimeoutMs)
+{
+    platform::PortAttributes attributes{};
+    attributes.control.BaudRate = 38400;
+    attributes.control.fBinary = 1;
+    attributes.control.ByteSize = 8;
+    attributes.timeouts.ReadTotalTimeoutConstant = readTimeoutMs;
+    return attributes;
+}
+
 }  // namespace kit
