@@ -27,6 +27,7 @@ DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorag
 {
     info_.name = config.name;
     info_.records = &records;
+    info_.stateKnown = true;
 }
 
 DeviceRunner::~DeviceRunner()

@@ -35,6 +35,7 @@ std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
         device.trackerCount = shared.trackerCount;
         device.firstController = shared.controllerFirst;
         device.controllerCount = shared.controllerCount;
+        device.stateKnown = true;
         devices.push_back(device);
     }
     return devices;
@@ -57,6 +58,24 @@ void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
         record.controller = &slot.record.controller;
     }
     publishers.publish(record);
+}
+
+// A change of a device's state as the other host stored it. The block keeps
+// the state alone: `since` is when this reader saw it, and a reconnecting
+// device's attempt is not known (0).
+void publishStatus(std::uint32_t device, std::uint32_t state, Publisher& publishers)
+{
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    DeviceStatus status;
+    status.device = device;
+    status.state = static_cast<DeviceStatus::State>(state);
+    status.seconds = static_cast<std::uint32_t>(now / 1000000);
+    status.microseconds = static_cast<std::uint32_t>(now % 1000000);
+    status.sinceSeconds = status.seconds;
+    status.sinceMicroseconds = status.microseconds;
+    publishers.status(status);
 }
 
 }  // namespace
@@ -98,6 +117,12 @@ int WatchRun::step()
     }
     for (std::uint32_t i = 0; i < poll.count; ++i) {
         publishSlot(slots_[i], publishers_);
+    }
+    for (std::uint32_t i = 0; begun_ && i < poll.statusCount; ++i) {
+        if (poll.statuses[i] != SharedStoragesReader::kNoStatus && poll.statuses[i] != statuses_[i]) {
+            statuses_[i] = poll.statuses[i];
+            publishStatus(i, statuses_[i], publishers_);
+        }
     }
     if (poll.state == kSharedStateEnded) {
         return kExitOk;

@@ -41,6 +41,9 @@ private:
     SharedStoragesReader::Opened opened_ = SharedStoragesReader::Opened::Missing;
     bool begun_ = false;
     std::uint64_t missed_ = 0;
+    // The state of each device's line as last published (a host starts its
+    // devices ok).
+    std::uint32_t statuses_[kSharedMaxDevices] = {};
 };
 
 // The whole of watch: waits up to two seconds for the block, then steps

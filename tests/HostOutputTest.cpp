@@ -131,6 +131,33 @@ TEST(HostOutput, TheTableShowsButtonsBesideTheTrackerOfTheirUnit)
     std::fclose(screen);
 }
 
+// A device's name is another host's data under `watch`: control characters
+// in it reach the terminal as ?, never as an escape sequence.
+TEST(HostOutput, TheTableShowsNoControlCharacterOfAName)
+{
+    std::FILE* screen = std::tmpfile();
+    ASSERT_NE(screen, nullptr);
+    host::LiveTable table(screen);
+    std::vector<host::DeviceInfo> devices(1);
+    devices[0].name = "a\x1b]0;b\x07" "c\x1b[2J";
+    devices[0].firstTracker = 1;
+    devices[0].trackerCount = 1;
+    table.begin(devices);
+    table.refresh();
+    std::fflush(screen);
+    std::rewind(screen);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, screen)) > 0;) {
+        text.append(buffer, got);
+    }
+    std::fclose(screen);
+    EXPECT_NE(text.find("a?]0;b?c?[2J"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\x1b]"), std::string::npos);
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+    EXPECT_EQ(text.find("\x1b[2J"), std::string::npos);
+}
+
 constexpr double kPi = 3.14159265358979323846;
 
 // The rotation Ry(A) Rx(E) Rz(R) of angles in degrees, row by row, built

@@ -228,6 +228,11 @@ TEST(HostRecovery, ASilenceIsSaidOnceAndEndsWhenTheLineResumes)
                                              name, "--osc", "127.0.0.1:" + port});
     ASSERT_TRUE(host.started());
     ASSERT_TRUE(host.waitForLine("\"tracker\":2", 10.0)) << host.err();
+    // A reader of the block follows the state too (it ends with the host).
+    kit::TempFile watched("");
+    ASSERT_EQ(std::system(("'" VANTREL_HOST_PATH "' watch " + name + " --format jsonl >'" + watched.path() +
+                           "' 2>/dev/null &").c_str()),
+              0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(sharedStatus(name), kSharedDeviceOk);
     const double pulled = now();
@@ -262,6 +267,10 @@ TEST(HostRecovery, ASilenceIsSaidOnceAndEndsWhenTheLineResumes)
     ASSERT_FALSE(samples.empty());
     EXPECT_GT(samples.back()["time"].get<double>(), status[1]["time"].get<double>());
     EXPECT_EQ(samples.size() + 1, sent);
+    // watch: the same changes, from the block.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(statusSequence(statusLines(linesOf(contentOf(watched.path())))).substr(0, 16), "silent ok silent")
+        << contentOf(watched.path());
     // OSC: the same changes as strings.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::system(("kill $(cat '" + dump.path() + ".pid'); rm -f '" + dump.path() + ".pid'").c_str());

@@ -14,11 +14,19 @@ LiveTable::LiveTable(std::FILE* terminal) : terminal_(terminal) {}
 void LiveTable::begin(const std::vector<DeviceInfo>& devices)
 {
     devices_ = devices;
+    // The names go to a terminal: a control character (an escape sequence in
+    // the name of another host's block, which `watch` shows) is shown as ?.
+    for (DeviceInfo& device : devices_) {
+        for (char& c : device.name) {
+            const unsigned char byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                c = '?';
+            }
+        }
+    }
     lines_.assign(devices.size(), Line{});
     for (std::size_t d = 0; d < devices.size(); ++d) {
-        // A run that counts a device's records watches its line; `watch`
-        // knows neither.
-        lines_[d].stateKnown = devices[d].records != nullptr;
+        lines_[d].stateKnown = devices[d].stateKnown;
         lines_[d].recordsBefore = lines_[d].stateKnown ? devices[d].records->load() : 0;
     }
     rows_.clear();
@@ -86,6 +94,7 @@ void LiveTable::status(const DeviceStatus& status)
 }
 
 // ok; silent 4 s; lost 2 s; reconnecting (attempt 3); - when not known.
+// (`watch` knows no attempt: reconnecting 2 s.)
 std::string LiveTable::stateText(const Line& line)
 {
     if (!line.stateKnown) {
@@ -94,7 +103,7 @@ std::string LiveTable::stateText(const Line& line)
     if (line.state == DeviceStatus::State::Ok) {
         return stateName(line.state);
     }
-    if (line.state == DeviceStatus::State::Reconnecting) {
+    if (line.state == DeviceStatus::State::Reconnecting && line.attempt != 0) {
         return std::string(stateName(line.state)) + " (attempt " + std::to_string(line.attempt) + ")";
     }
     const auto now = std::chrono::duration_cast<std::chrono::seconds>(

@@ -35,6 +35,9 @@ struct DeviceInfo {
     // 2^32), counted by its thread; valid until finish. Null where not known
     // (`watch`).
     const std::atomic<std::uint32_t>* records = nullptr;
+    // The state of its line is known (run and demo watch it; `watch` reads it
+    // from the other host's block) and every change comes as a status.
+    bool stateKnown = false;
 };
 
 // What one recvData of a device published (for `watch`: one entry of another
@@ -61,7 +64,7 @@ struct DeviceStatus {
     std::uint32_t microseconds = 0;
     std::uint32_t sinceSeconds = 0;  // since when the device is in this state (the condition began)
     std::uint32_t sinceMicroseconds = 0;
-    std::uint32_t attempt = 0;       // Reconnecting: the attempt's number, from 1
+    std::uint32_t attempt = 0;       // Reconnecting: the attempt's number, from 1 (0: not known, as for `watch`)
 };
 
 class Publisher {

@@ -241,7 +241,7 @@ std::size_t statusJsonLine(char (&out)[kSampleTextSize], const DeviceStatus& sta
     at = put(out, at, stateName(status.state));
     at = put(out, at, "\",\"since\":");
     at = putTime(out, at, status.sinceSeconds, status.sinceMicroseconds);
-    if (status.state == DeviceStatus::State::Reconnecting) {
+    if (status.state == DeviceStatus::State::Reconnecting && status.attempt != 0) {
         at = put(out, at, ",\"attempt\":");
         at = putNumber(out, at, status.attempt);
     }
@@ -264,7 +264,7 @@ std::size_t statusCsvLine(char (&out)[kSampleTextSize], const DeviceStatus& stat
     at = put(out, at, ",");
     at = putTime(out, at, status.sinceSeconds, status.sinceMicroseconds);
     at = put(out, at, ",");
-    if (status.state == DeviceStatus::State::Reconnecting) {
+    if (status.state == DeviceStatus::State::Reconnecting && status.attempt != 0) {
         at = putNumber(out, at, status.attempt);
     }
     return put(out, at, "\n");

@@ -45,6 +45,7 @@ const char* stateName(DeviceStatus::State state);
 // A change of a device's state, as a JSON line:
 //   {"time":T,"device":D,"status":"silent","since":S}
 //   {"time":T,"device":D,"status":"reconnecting","since":S,"attempt":N}
+// (without the attempt when it is not known)
 // and as a CSV row (time, device, status, since and attempt; the sample
 // columns empty). Returns the length.
 std::size_t statusJsonLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device);

@@ -30,6 +30,8 @@ struct SlotCopy {
     bool takeDevices = false;
     bool stuck = false;       // a slot that should be whole is not (yet)
     std::uint32_t stuckSlot = 0;
+    std::uint32_t statuses[kSharedMaxDevices] = {};
+    std::uint32_t statusCount = 0;
 };
 
 }  // namespace
@@ -225,6 +227,15 @@ void SharedStoragesReader::copySlots(void* context)
         host::shared::copyIn(reinterpret_cast<unsigned char*>(&reader.header_) + from, reader.block_ + from, to - from);
         out.takeDevices = true;
     }
+    // The state of each device's line, stored at any time: within the
+    // header's device table, whatever the count says.
+    if (reader.devicesTaken_ || out.takeDevices) {
+        const std::uint32_t devices = reader.header_.deviceCount;
+        out.statusCount = devices < kSharedMaxDevices ? devices : kSharedMaxDevices;
+        for (std::uint32_t i = 0; i < out.statusCount; ++i) {
+            out.statuses[i] = host::shared::loadAcquire(&header->devices[i].status);
+        }
+    }
     const std::uint32_t capacity = reader.header_.journalCapacity;
     if (reader.first_) {
         reader.read_ = out.written - (out.written < capacity ? out.written : capacity);
@@ -313,6 +324,11 @@ bool SharedStoragesReader::poll(SharedJournalSlot* slots, Poll& result, std::str
     result.missed = got.missed;
     result.state = got.state;
     result.devicesTaken = got.takeDevices;
+    // A value that is no state is taken for no news.
+    result.statusCount = got.statusCount;
+    for (std::uint32_t i = 0; i < got.statusCount; ++i) {
+        result.statuses[i] = got.statuses[i] <= kSharedDeviceReconnecting ? got.statuses[i] : kNoStatus;
+    }
     return true;
 }
 

@@ -35,7 +35,13 @@ public:
         std::uint32_t missed = 0;  // slots overwritten before this reader came to them
         std::uint32_t state = kSharedStateSettingUp;
         bool devicesTaken = false; // the device table was taken (and checked) in this poll
+        // Once the table is taken: the state of each device's line
+        // (SharedDeviceStatus) as the host stores it now, kNoStatus for a
+        // value that is none.
+        std::uint32_t statusCount = 0;
+        std::uint32_t statuses[kSharedMaxDevices] = {};
     };
+    static constexpr std::uint32_t kNoStatus = 0xFFFFFFFFu;
     // Copies the journal slots written since the last poll (at most the
     // journal's capacity) into `slots`, which has room for
     // kSharedJournalCapacity slots; the first poll starts with the oldest
