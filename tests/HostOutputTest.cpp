@@ -142,6 +142,8 @@ TEST(HostOutput, TheTableShowsNoControlCharacterOfAName)
     devices[0].name = "a\x1b]0;b\x07" "c\x1b[2J";
     devices[0].firstTracker = 1;
     devices[0].trackerCount = 1;
+    // As `watch` gives its devices: the state known, the count of records not.
+    devices[0].stateKnown = true;
     table.begin(devices);
     table.refresh();
     std::fflush(screen);

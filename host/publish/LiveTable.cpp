@@ -27,7 +27,7 @@ void LiveTable::begin(const std::vector<DeviceInfo>& devices)
     lines_.assign(devices.size(), Line{});
     for (std::size_t d = 0; d < devices.size(); ++d) {
         lines_[d].stateKnown = devices[d].stateKnown;
-        lines_[d].recordsBefore = lines_[d].stateKnown ? devices[d].records->load() : 0;
+        lines_[d].recordsBefore = devices[d].records != nullptr ? devices[d].records->load() : 0;
     }
     rows_.clear();
     for (std::uint32_t d = 0; d < devices.size(); ++d) {
