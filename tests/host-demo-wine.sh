@@ -24,7 +24,7 @@ trap cleanup EXIT
 
 # The flock of vantrel-host demo (see "vantrel-host demo --help"); after 600
 # records (3 s) its line closes, and comes back 2 s later.
-"$flocksim" --units 3 --mice 2 --motion circle --buttons 0x00:100,0x10:50,0x30:50,0x70:50 \
+"$flocksim" --units 3 --mice 2 --motion demo --buttons 0x00:100,0x10:50,0x30:50,0x70:50 \
     --hang-up-after 600 --hang-up close --back-after 2 \
     --wine-com auto --ready-file "$work/ready" >"$work/flocksim.out" 2>"$work/flocksim.err" &
 sim=$!
