@@ -9,8 +9,10 @@
 //
 // For tests, window.vantrelView holds what the page shows: `shown` (per
 // tracker ID the sample drawn at the last frame and its body's rotation, row
-// by row), `buttons`, `frames` (frames drawn), `delays` (milliseconds from the
-// host's publication of a sample to its arrival here) and `connected`.
+// by row), `buttons` (per tracker ID the controller sample of its unit that
+// lights its buttons), `frames` (frames drawn), `delays` (milliseconds from
+// the host's publication of a sample to its arrival here), `hostDelays` (the
+// part of it until the host made the event) and `connected`.
 (function () {
     'use strict';
 
@@ -22,7 +24,7 @@
     var DEGREES = Math.PI / 180;
 
     var view = window.vantrelView = {
-        connected: false, frames: 0, shown: {}, buttons: {}, delays: [], devices: [], health: [], paused: false
+        connected: false, frames: 0, shown: {}, buttons: {}, delays: [], hostDelays: [], devices: [], health: [], paused: false
     };
 
     // The scene: the transmitter's frame, y up.
@@ -149,7 +151,7 @@
 
         var tracker = {
             id: id, device: device, colour: colour, place: place, body: body, box: box, trail: trail,
-            history: [], latest: null, drawn: null, buttons: null
+            history: [], latest: null, drawn: null, controller: null, buttons: null
         };
         box.userData.tracker = tracker;
         trackers[id] = tracker;
@@ -195,13 +197,16 @@
                 tracker.history.shift();
             }
             view.delays.push(arrived - sample.published / 1000);
+            view.hostDelays.push((data.sent - sample.published) / 1000);
         });
         (data.controllers || []).forEach(function (sample) {
             controllers[sample.id] = sample;
         });
-        if (view.delays.length > 20000) {
-            view.delays.splice(0, view.delays.length - 20000);
-        }
+        [view.delays, view.hostDelays].forEach(function (delays) {
+            if (delays.length > 20000) {
+                delays.splice(0, delays.length - 20000);
+            }
+        });
     });
 
     // The panel.
@@ -241,10 +246,11 @@
         rows.forEach(function (row) { body.appendChild(row); });
     }
 
-    function buttonsOf(id) {
+    // The controller sample of the tracker's unit (its mouse), if any.
+    function controllerOf(id) {
         for (var key in controllers) {
             if (controllers[key].tracker === id) {
-                return controllers[key].buttons;
+                return controllers[key];
             }
         }
         return null;
@@ -348,7 +354,9 @@
         var pose = sample.pose;
         tracker.place.position.set(pose[0] / 1e5, pose[1] / 1e5, pose[2] / 1e5);
         tracker.body.rotation.set(pose[4] / 1e5 * DEGREES, pose[3] / 1e5 * DEGREES, pose[5] / 1e5 * DEGREES, 'YXZ');
-        tracker.buttons = buttonsOf(tracker.id);
+        var controller = controllerOf(tracker.id);
+        tracker.controller = controller;
+        tracker.buttons = controller ? controller.buttons : null;
         var pressed = (tracker.buttons || []).some(function (bit) { return bit === 1; });
         tracker.box.material.emissive.setHex(pressed ? 0x806000 : 0x000000);
         tracker.drawn = sample;
@@ -415,7 +423,8 @@
                 device: tracker.device, time: tracker.drawn.time, pose: tracker.drawn.pose.slice(),
                 rotation: [e[0], e[4], e[8], e[1], e[5], e[9], e[2], e[6], e[10]]
             };
-            view.buttons[id] = tracker.buttons;
+            var controller = tracker.controller;
+            view.buttons[id] = controller ? {id: controller.id, time: controller.time, buttons: controller.buttons} : null;
         });
         // The age of a silent or lost state.
         if (now - lastStates >= 1000) {
