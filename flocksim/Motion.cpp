@@ -60,7 +60,7 @@ Motion figureEightMotion(std::uint32_t cyclesPerLoop)
 {
     return [cyclesPerLoop](std::uint32_t address, std::uint64_t cycle) {
         const double t = phaseOf(cycle, cyclesPerLoop, 0.29 * (address / 2));
-        return poseSample(3.0 * std::sin(t), 1.0 + 0.5 * std::cos(t), 3.5 + 1.5 * std::sin(2.0 * t),
+        return poseSample(-2.5 + 3.0 * std::sin(t), 1.0 + 0.5 * std::cos(t), 3.5 + 1.5 * std::sin(2.0 * t),
                           70.0 * std::sin(t), 35.0 * std::sin(2.0 * t), 50.0 * std::cos(3.0 * t));
     };
 }
@@ -74,7 +74,7 @@ Motion helixMotion(std::uint32_t cyclesPerTurn)
         // Facing along the path: the direction of (dx, dz) as an azimuth
         // (about Y, from Z towards X).
         const double heading = std::atan2(std::cos(turn), -std::sin(turn)) * 180.0 / kPi;
-        return poseSample(2.5 * std::sin(turn), -0.5 + 1.5 * std::sin(slow), 4.0 + 2.5 * std::cos(turn), heading,
+        return poseSample(3.0 + 2.5 * std::sin(turn), -0.5 + 1.5 * std::sin(slow), 4.0 + 2.5 * std::cos(turn), heading,
                           25.0 * std::sin(2.0 * slow), 40.0 * std::sin(5.0 * slow));
     };
 }

@@ -17,12 +17,14 @@ Motion stillMotion(const Sample& sample);
 Motion circleMotion(double radius, std::uint32_t cyclesPerTurn);
 
 // Each unit on a figure of eight lying in the X/Z plane in front of the
-// transmitter (Z > 0), at a height (Y) that swings with it, once per
+// transmitter (Z > 0) and to its left (X < 0, mostly), at a height (Y) that
+// swings with it, once per
 // cyclesPerLoop cycles; azimuth, elevation and roll swing smoothly, each with
 // a period of its own. Units are spread along the path by their bus address.
 Motion figureEightMotion(std::uint32_t cyclesPerLoop);
 
-// Each unit on a helix about the Y axis in front of the transmitter (Z > 0):
+// Each unit on a helix about an axis parallel to Y, in front of the
+// transmitter (Z > 0) and to its right (X > 0):
 // once round per cyclesPerTurn cycles, facing along its path (the azimuth
 // goes all the way round), while it rises and sinks over three turns;
 // elevation and roll swing smoothly. Units are spread round by their bus

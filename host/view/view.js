@@ -35,9 +35,9 @@
     var scene = new THREE.Scene();
     scene.background = BACKGROUND;
     var camera = new THREE.PerspectiveCamera(45, 1, 0.05, 500);
-    camera.position.set(13, 9.5, 17);
+    camera.position.set(7, 7.5, 15);
     var controls = new THREE.OrbitControls(camera, renderer.domElement);
-    controls.target.set(0, 0.5, 2.5);
+    controls.target.set(0, 0.3, 3.5);
     controls.update();
     scene.add(new THREE.AmbientLight(0xffffff, 0.55));
     var sun = new THREE.DirectionalLight(0xffffff, 0.7);
