@@ -68,6 +68,13 @@ void appendNumber(std::string& text, long long value)
     text += number;
 }
 
+// What goes before a number (a field's name, a separator), then the number.
+void appendNumber(std::string& text, const char* before, long long value)
+{
+    text += before;
+    appendNumber(text, value);
+}
+
 }  // namespace
 
 struct HttpView::Server {
@@ -284,14 +291,10 @@ void HttpView::appendDevices(std::string& text) const
         text += jsonDeviceName(device.name);
         text += ",\"hemisphere\":";
         text += jsonDeviceName(device.hemisphere.empty() ? "+z" : device.hemisphere);
-        text += ",\"firstTracker\":";
-        appendNumber(text, device.firstTracker);
-        text += ",\"trackerCount\":";
-        appendNumber(text, device.trackerCount);
-        text += ",\"firstController\":";
-        appendNumber(text, device.firstController);
-        text += ",\"controllerCount\":";
-        appendNumber(text, device.controllerCount);
+        appendNumber(text, ",\"firstTracker\":", device.firstTracker);
+        appendNumber(text, ",\"trackerCount\":", device.trackerCount);
+        appendNumber(text, ",\"firstController\":", device.firstController);
+        appendNumber(text, ",\"controllerCount\":", device.controllerCount);
         text += "}";
     }
     text += "]}\n\n";
@@ -306,15 +309,11 @@ void HttpView::appendHealth(std::string& text) const
         const Health& health = health_[d];
         text += d == 0 ? "{\"state\":\"" : ",{\"state\":\"";
         text += stateName(static_cast<DeviceStatus::State>(health.state.load(std::memory_order_relaxed)));
-        text += "\",\"attempt\":";
-        appendNumber(text, health.attempt.load(std::memory_order_relaxed));
-        text += ",\"since\":";
-        appendNumber(text, health.since.load(std::memory_order_relaxed));
+        appendNumber(text, "\",\"attempt\":", health.attempt.load(std::memory_order_relaxed));
+        appendNumber(text, ",\"since\":", health.since.load(std::memory_order_relaxed));
         const std::uint32_t tenths = health.recordsTenths.load(std::memory_order_relaxed);
-        text += ",\"records\":";
-        appendNumber(text, tenths / 10);
-        text += ".";
-        appendNumber(text, tenths % 10);
+        appendNumber(text, ",\"records\":", tenths / 10);
+        appendNumber(text, ".", tenths % 10);
         text += "}";
     }
     text += "]}\n\n";
@@ -345,8 +344,7 @@ bool HttpView::appendSamples(Page& page, std::string& text) const
             }
             sent = entry.writes;
             if (!any) {
-                text += "event: samples\ndata: {\"sent\":";
-                appendNumber(text, static_cast<long long>(microsecondsSince1970()));
+                appendNumber(text, "event: samples\ndata: {\"sent\":", static_cast<long long>(microsecondsSince1970()));
                 any = true;
             }
             if (first) {
@@ -356,35 +354,25 @@ bool HttpView::appendSamples(Page& page, std::string& text) const
                 text += ",";
             }
             const HostSample& sample = entry.sample;
-            text += "{\"id\":";
-            appendNumber(text, id);
-            text += ",\"device\":";
-            appendNumber(text, sample.device);
-            text += ",\"time\":[";
-            appendNumber(text, sample.seconds);
-            text += ",";
-            appendNumber(text, sample.microseconds);
+            appendNumber(text, "{\"id\":", id);
+            appendNumber(text, ",\"device\":", sample.device);
+            appendNumber(text, ",\"time\":[", sample.seconds);
+            appendNumber(text, ",", sample.microseconds);
             if (tracker) {
                 text += "],\"pose\":[";
                 for (int k = 0; k < 6; ++k) {
-                    if (k > 0) {
-                        text += ",";
-                    }
-                    appendNumber(text, sample.pose[k]);
+                    appendNumber(text, k > 0 ? "," : "", sample.pose[k]);
                 }
-                text += "],\"published\":";
+                text += "]";
             } else {
                 text += "],\"buttons\":[";
                 const std::uint32_t count = sample.buttonCount > 32 ? 32 : sample.buttonCount;
                 for (std::uint32_t n = 0; n < count; ++n) {
-                    text += n > 0 ? "," : "";
-                    text += ((sample.buttonBits[n / 8] >> (n % 8)) & 1u) != 0 ? "1" : "0";
+                    appendNumber(text, n > 0 ? "," : "", (sample.buttonBits[n / 8] >> (n % 8)) & 1u);
                 }
-                text += "],\"tracker\":";
-                appendNumber(text, entry.unitTracker);
-                text += ",\"published\":";
+                appendNumber(text, "],\"tracker\":", entry.unitTracker);
             }
-            appendNumber(text, static_cast<long long>(entry.published));
+            appendNumber(text, ",\"published\":", static_cast<long long>(entry.published));
             text += "}";
         }
         if (!first) {
