@@ -10,15 +10,22 @@
 #
 # Usage: bash bench/host-load.sh [seconds] [units] [preset]   (build the preset first)
 # VANTREL_HOST_OPTIONS adds options to the host's command line, for example
-# "--osc 127.0.0.1:7770" to measure what publication costs.
+# "--osc 127.0.0.1:7770" to measure what publication costs. VANTREL_VIEW_PAGE=1
+# serves the live view (--http 0) and opens it in headless Chromium for the
+# whole measurement (the page draws and follows the stream).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 units=${2:-32}
 bin=build/${3:-default}/bin
 work=$(mktemp -d)
-trap 'kill $host $sim 2>/dev/null || true; rm -rf "$work"' EXIT
 host=0
+browser=0
+sim=0
+# (Never kill 0: the process group.)
+trap 'for pid in $browser $host $sim; do [ "$pid" = 0 ] || kill $pid 2>/dev/null || true; done; wait; rm -rf "$work"' EXIT
+view=()
+[ "${VANTREL_VIEW_PAGE:-0}" = 0 ] || view=(--http 0)
 
 addressing=14
 [ "$units" -le 13 ] || addressing=126
@@ -32,11 +39,25 @@ device load "$PWD/$bin/libvantrel.so" $units
   addressingmode $([ $addressing = 14 ] && echo normal || echo super)
 CONFIG
 
-"$bin/vantrel-host" run "$work/load.cfg" --format jsonl ${VANTREL_HOST_OPTIONS:-} >"$work/samples.jsonl" 2>"$work/log" &
+"$bin/vantrel-host" run "$work/load.cfg" --format jsonl "${view[@]}" ${VANTREL_HOST_OPTIONS:-} >"$work/samples.jsonl" 2>"$work/log" &
 host=$!
-# Streaming has begun when samples arrive; give it two more seconds to settle.
+if [ ${#view[@]} -gt 0 ]; then
+    until grep -q 'the view at http' "$work/log"; do sleep 0.1; done
+    url=$(sed -n 's/^vantrel-host: the view at \(http:[^ ]*\)$/\1/p' "$work/log")
+    chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking \
+        --disable-component-update --disable-sync --enable-unsafe-swiftshader --window-size=1400,900 \
+        --user-data-dir="$work/chromium" "$url" >/dev/null 2>&1 &
+    browser=$!
+    echo "the view at $url, open in headless Chromium"
+fi
+# Streaming has begun when samples arrive; give it two more seconds to settle
+# (five with a page, which loads meanwhile).
 until [ -s "$work/samples.jsonl" ]; do sleep 0.2; done
-sleep 2
+sleep $([ ${#view[@]} -gt 0 ] && echo 5 || echo 2)
+if [ ${#view[@]} -gt 0 ]; then
+    port=${url##*:}
+    echo "connections to the view's port: $(ss -Htn state established "( sport = :${port%/} )" | wc -l)"
+fi
 
 # Nanoseconds on a CPU, summed over the process's threads (all of them live
 # through the measurement).

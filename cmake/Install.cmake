@@ -46,6 +46,10 @@ if(TARGET vantrel-host AND NOT VANTREL_FUZZ)
     # The plot script goes beside the program, where it looks for it; the
     # demo finds the module in the libraries' folder of an installed tree.
     install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/plot.py DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The view's page and three.js (--http), where the program looks for
+    # them, and three.js's licence.
+    install(FILES ${VANTREL_VIEW_FILES} DESTINATION ${VANTREL_VIEW_DIR})
+    install(FILES /usr/share/doc/libjs-three/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME three.js-copyright)
     file(RELATIVE_PATH vantrel_module_from_program /root/${CMAKE_INSTALL_BINDIR} /root/${VANTREL_MODULE_DIR})
     if(NOT vantrel_module_from_program STREQUAL "")
         target_compile_definitions(vantrel-host PRIVATE VANTREL_MODULE_FROM_PROGRAM="${vantrel_module_from_program}")

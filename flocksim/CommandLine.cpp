@@ -39,7 +39,13 @@ const char kUsage[] =
     "Streaming (after STREAM, until POINT or SLEEP):\n"
     "  --rate R               measurement cycles per second, one record per receiver unit\n"
     "                         each (default 100); 0: as fast as the line takes them\n"
-    "  --motion still|circle  still: the pose of --pose (default); circle: the units go round\n"
+    "  --motion still|circle|eight|helix|demo\n"
+    "                         still: the pose of --pose (default); circle: the units go\n"
+    "                         round a circle in the X/Y plane, once in 200 cycles; eight:\n"
+    "                         a figure of eight in front of the transmitter, once in 600;\n"
+    "                         helix: round the Y axis once in 1000 cycles, rising and\n"
+    "                         sinking; demo: the eight at even bus addresses, the helix\n"
+    "                         at odd ones (eight, helix and demo change all six values)\n"
     "  --pose X,Y,Z,A,E,R     the still pose in fractions of full scale, -1..1 (default all 0)\n"
     "  --buttons B:N[,B:N..]  button byte B for N cycles, and so on, repeating\n"
     "                         (0x00 none, 0x10, 0x30, 0x70 buttons 1 to 3)\n"
@@ -254,7 +260,7 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             good = parseReal(value, 0.0, 100000.0, rate);
         } else if (name == "--motion") {
             motion = value;
-            good = value == "still" || value == "circle";
+            good = value == "still" || namedMotion(value) != nullptr;
         } else if (name == "--pose") {
             const std::vector<std::string> parts = split(value, ',');
             good = parts.size() == 6;
@@ -384,7 +390,7 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
             forEach({entry.first}, [&](UnitSetup& unit) { unit.ercTransmitters = mask; });
         }
     }
-    const Motion moving = motion == "circle" ? circleMotion(0.5, 200) : stillMotion(pose);
+    const Motion moving = motion == "still" ? stillMotion(pose) : namedMotion(motion);
     setup.motion = buttons.empty() ? moving : withButtons(moving, buttons);
     return good;
 }

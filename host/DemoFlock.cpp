@@ -39,7 +39,7 @@ bool DemoFlock::start(std::string& error)
     flocksim::Setup setup = flocksim::Setup::flock(3, 1);
     setup.units[1].mouse = true;
     setup.rate = 100.0;
-    setup.motion = flocksim::withButtons(flocksim::circleMotion(0.5, 200),
+    setup.motion = flocksim::withButtons(flocksim::namedMotion("demo"),
                                          {{0x00, 100}, {0x10, 50}, {0x30, 50}, {0x70, 50}});
     engine_ = std::make_unique<Engine>(std::move(setup));
     return engine_->simulator.start(error);
@@ -98,7 +98,7 @@ std::string DemoFlock::configText(const std::string& port, const std::string& li
 
 const char* DemoFlock::simulatorOptions()
 {
-    return "--units 3 --mice 2 --motion circle --buttons 0x00:100,0x10:50,0x30:50,0x70:50";
+    return "--units 3 --mice 2 --motion demo --buttons 0x00:100,0x10:50,0x30:50,0x70:50";
 }
 
 }  // namespace host

@@ -1,7 +1,8 @@
 #pragma once
 // The demo's flock: the flock simulator in this process on a pseudo-terminal,
-// an ERC and two sensors that go round a circle, and a mouse on the first
-// sensor whose buttons change. Where the simulator engine is not built in
+// an ERC and two sensors that move on all six axes (flocksim's demo motion: a
+// figure of eight and a slow helix), and a mouse on the first sensor that
+// presses its buttons in turn. Where the simulator engine is not built in
 // (the Windows program), the demo needs the port of a simulator that runs
 // elsewhere.
 #include <memory>

@@ -26,6 +26,7 @@ DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorag
       baud_(config.options->argumentOf("baud"))
 {
     info_.name = config.name;
+    info_.hemisphere = config.options->argumentOf("hemisphere");
     info_.records = &records;
     info_.stateKnown = true;
 }

@@ -66,6 +66,9 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, Words& words)
                        "send every record as an OSC bundle over UDP to HOST:PORT (Linux; [IPv6]:PORT)");
     command.add_option("--osc-ttl", options.outputs.oscHops, "hops that multicast OSC datagrams may take")
         ->check(CLI::Range(1, 255));
+    command.add_option("--http", options.outputs.http,
+                       "serve a live 3D view of the flock to browsers at [ADDRESS:]PORT (address 127.0.0.1 unless "
+                       "given; port 0: a free one; the address is said at the start)");
     // When a line fails (README, "When the line fails").
     command.add_option("--silence", options.health.silence,
                        "a device is silent after SECONDS without a record (default 2)")
@@ -291,6 +294,7 @@ int main(int argc, char** argv)
         return host::watchStorages(shmName, watchOptions);
     }
     options.plotScript = plotScript();
+    options.outputs.viewFolder = platform::programFolder() + "/" + VANTREL_VIEW_FROM_PROGRAM;
     options.python = python();
     if (run->parsed()) {
         return runFile(file, std::move(runOptions));

@@ -27,6 +27,7 @@
 #include "kit/ModuleLibrary.h"
 #include "kit/StdoutCapture.h"
 #include "kit/TempFile.h"
+#include "host/publish/HttpView.h"
 #include "host/publish/LinePublisher.h"
 #include "host/publish/LiveTable.h"
 #include "host/publish/Publishers.h"
@@ -374,7 +375,8 @@ TEST(Allocation, NonePerPublishedRecord)
 }
 
 // The host program's outputs take a sample without allocating: JSON lines,
-// CSV and the live table, behind the lock of the set.
+// CSV and the live table, behind the lock of the set, and the view's table
+// of the latest samples (whose pages' streams then carry them).
 TEST(Allocation, NonePerSampleOnTheHostsOutputs)
 {
     kit::TempFile jsonFile(""), csvFile(""), tableFile(""), quaternionFile(""), matrixFile("");
@@ -391,9 +393,12 @@ TEST(Allocation, NonePerSampleOnTheHostsOutputs)
     host::LinePublisher quaternion(std::fopen(quaternionFile.path().c_str(), "wb"), host::Format::JsonLines, true,
                                    "quaternion", metres);
     host::LinePublisher matrix(std::fopen(matrixFile.path().c_str(), "wb"), host::Format::Csv, true, "matrix", inches);
+    host::HttpView view;
+    std::string error;
+    ASSERT_TRUE(view.start("127.0.0.1", 0, VANTREL_VIEW_FOLDER, error)) << error;
     host::Publishers publishers;
     for (host::Publisher* publisher :
-         std::initializer_list<host::Publisher*>{&json, &csv, &table, &quaternion, &matrix}) {
+         std::initializer_list<host::Publisher*>{&json, &csv, &table, &quaternion, &matrix, &view}) {
         publishers.add(publisher);
     }
     host::DeviceInfo device;
@@ -426,6 +431,15 @@ TEST(Allocation, NonePerSampleOnTheHostsOutputs)
     }
     counting = false;
     EXPECT_EQ(allocations, 0u);
+    // The last of them in a page's stream.
+    host::HttpView::Page page;
+    ASSERT_TRUE(view.step(page));
+    EXPECT_NE(page.text.find("\"trackers\":[{\"id\":2,\"device\":0,\"time\":[0,0],\"pose\":[-1234567,0,0,199000,0,0],"),
+              std::string::npos)
+        << page.text;
+    EXPECT_NE(page.text.find("\"controllers\":[{\"id\":1,\"device\":0,\"time\":[0,0],\"buttons\":[1,0,1],"),
+              std::string::npos)
+        << page.text;
     publishers.finish();
     // The samples did reach the files.
     std::FILE* written = std::fopen(csvFile.path().c_str(), "rb");

@@ -653,6 +653,49 @@ TEST(FlockSim, CommandLineNamesTheOptionThatIsWrong)
     EXPECT_EQ(error, "there is no unit at address 4");
 }
 
+// The demo's motion, as flocksim --motion demo makes it: every sensor (the
+// eight and the helix, and further units spread along them) changes each of
+// its six values, within the +z hemisphere and a sound elevation, and moves
+// smoothly from one cycle to the next (a jump would show as a false motion
+// in a view or a latency figure).
+TEST(FlockSim, TheDemoMotionMovesEverySensorOnAllSixAxesSmoothly)
+{
+    const char* options[] = {"--units", "5", "--motion", "demo"};
+    flocksim::CommandLine line;
+    std::string error;
+    ASSERT_TRUE(line.parse(4, options, error)) << error;
+    flocksim::Setup setup;
+    ASSERT_TRUE(line.buildSetup(setup, error)) << error;
+    ASSERT_TRUE(setup.motion);
+    const char* unknown[] = {"--motion", "spiral"};
+    EXPECT_FALSE(flocksim::CommandLine().parse(2, unknown, error));
+    for (std::uint32_t address = 2; address <= 5; ++address) {
+        std::vector<std::int16_t> seen[6];
+        flocksim::Sample before = setup.motion(address, 0);
+        for (std::uint64_t cycle = 0; cycle < 3000; ++cycle) {
+            const flocksim::Sample sample = setup.motion(address, cycle);
+            for (std::size_t k = 0; k < 6; ++k) {
+                seen[k].push_back(sample.words[k]);
+                // Per cycle at most 0.1 feet and 4 degrees (azimuth may
+                // pass from 180 to -180).
+                long step = std::labs(long{sample.words[k]} - before.words[k]);
+                if (k == 3) {
+                    step = std::min(step, 65536 - step);
+                }
+                EXPECT_LE(step, k < 3 ? 273 : 728) << "address " << address << " word " << k << " cycle " << cycle;
+            }
+            EXPECT_GT(sample.words[2], 0) << "in front of the transmitter (+z)";
+            EXPECT_LE(std::abs(sample.words[4]), 16384) << "elevation within 90 degrees";
+            before = sample;
+        }
+        for (std::size_t k = 0; k < 6; ++k) {
+            std::sort(seen[k].begin(), seen[k].end());
+            const auto values = std::unique(seen[k].begin(), seen[k].end()) - seen[k].begin();
+            EXPECT_GE(values, 50) << "address " << address << " word " << k;
+        }
+    }
+}
+
 pid_t spawnProgram(std::vector<std::string> arguments)
 {
     std::vector<char*> argv;

@@ -5,13 +5,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <lo/lo.h>
 #include <nlohmann/json.hpp>
 
+#include "host/publish/LatestSamples.h"
 #include "host/publish/LinePublisher.h"
 #include "host/publish/LiveTable.h"
 #include "host/publish/OscPublisher.h"
@@ -342,3 +346,53 @@ TEST(HostOutput, OscCarriesTheFormsOfTheLines)
 }
 
 }  // namespace
+
+// The view's table of the latest samples, written by two threads (as by two
+// devices that publish one ID) and read by a third at full speed: a copy is
+// always one sample whole (every word of one write), never words of two.
+// (With the check of the bookends taken out of the reader, 2.9 million copies
+// in 0.4 s held torn ones.)
+TEST(HostOutput, TheLatestSamplesAreReadWholeWhileTheyAreWritten)
+{
+    host::LatestSamples latest;
+    std::atomic<bool> done{false};
+    const auto write = [&](std::int32_t from) {
+        host::HostSample sample;
+        sample.id = 3;
+        for (std::int32_t n = from; !done; n += 2) {
+            sample.seconds = static_cast<std::uint32_t>(n);
+            sample.microseconds = static_cast<std::uint32_t>(n);
+            for (std::int32_t& value : sample.pose) {
+                value = n;
+            }
+            latest.put(sample, 0, static_cast<std::uint64_t>(n) * 0x100000001u);
+        }
+    };
+    std::thread first(write, 0);
+    std::thread second(write, 1);
+    long copies = 0;
+    long torn = 0;
+    std::uint32_t lastWrites = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    while (std::chrono::steady_clock::now() < end) {
+        host::LatestSamples::Entry entry;
+        if (!latest.get(true, 3, entry)) {
+            continue;
+        }
+        ++copies;
+        const auto n = static_cast<std::int32_t>(entry.sample.seconds);
+        bool whole = entry.sample.microseconds == entry.sample.seconds &&
+                     entry.published == static_cast<std::uint64_t>(n) * 0x100000001u;
+        for (const std::int32_t value : entry.sample.pose) {
+            whole = whole && value == n;
+        }
+        torn += whole ? 0 : 1;
+        EXPECT_GE(entry.writes, lastWrites);
+        lastWrites = entry.writes;
+    }
+    done = true;
+    first.join();
+    second.join();
+    EXPECT_GT(copies, 1000);
+    EXPECT_EQ(torn, 0) << "of " << copies << " copies";
+}

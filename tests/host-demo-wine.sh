@@ -7,7 +7,9 @@
 # configuration for that port (the module's messages, taken aside from the
 # DLL's standard output, with the line).
 # It also shows the device brought up again after its line closed (an unplugged
-# serial adapter) and came back on the same COM port.
+# serial adapter) and came back on the same COM port, and the live view
+# (--http 0) served by the Windows program: curl, from the Linux side,
+# fetches the page and follows the stream of samples for a while.
 #
 # Usage: host-demo-wine.sh VANTREL_HOST_EXE FLOCKSIM
 set -euo pipefail
@@ -15,7 +17,9 @@ host=$1
 flocksim=$2
 work=$(mktemp -d)
 sim=0
+demo=0
 cleanup() {
+    [ "$demo" = 0 ] || kill "$demo" 2>/dev/null || true
     [ "$sim" = 0 ] || kill "$sim" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$work"
@@ -24,7 +28,7 @@ trap cleanup EXIT
 
 # The flock of vantrel-host demo (see "vantrel-host demo --help"); after 600
 # records (3 s) its line closes, and comes back 2 s later.
-"$flocksim" --units 3 --mice 2 --motion circle --buttons 0x00:100,0x10:50,0x30:50,0x70:50 \
+"$flocksim" --units 3 --mice 2 --motion demo --buttons 0x00:100,0x10:50,0x30:50,0x70:50 \
     --hang-up-after 600 --hang-up close --back-after 2 \
     --wine-com auto --ready-file "$work/ready" >"$work/flocksim.out" 2>"$work/flocksim.err" &
 sim=$!
@@ -40,8 +44,32 @@ status=0
 # queue count fails, and the plain read that takes its place waits out its
 # time-out), so the device may turn silent rather than lost: brought up
 # again soon either way.
-wine "$host" demo --port "$port" --duration 14 --format jsonl --silence 1 --reconnect-after 1 \
-    >"$work/out" 2>"$work/err" || status=$?
+wine "$host" demo --port "$port" --duration 14 --format jsonl --silence 1 --reconnect-after 1 --http 0 \
+    >"$work/out" 2>"$work/err" &
+demo=$!
+fail=0
+for _ in $(seq 300); do
+    grep -q 'the view at http://' "$work/err" && break
+    sleep 0.1
+done
+url=$(tr -d '\r' <"$work/err" | sed -n 's/^vantrel-host: the view at \(http:[^ ]*\)$/\1/p' | head -1)
+echo "the view at ${url:-nowhere}"
+if [ -n "$url" ]; then
+    curl -sS --max-time 10 -o "$work/page.html" "$url" || true
+    grep -q '<title>vantrel: live view</title>' "$work/page.html" || { echo "no page at $url"; fail=1; }
+    curl -sS --max-time 10 -o "$work/three.js" "${url}three.min.js" || true
+    [ "$(wc -c <"$work/three.js")" -gt 100000 ] || { echo "no three.js at ${url}three.min.js"; fail=1; }
+    # The stream for three seconds (curl ends it: exit status 28).
+    curl -sS -N --max-time 3 -o "$work/events" "${url}samples" 2>/dev/null || true
+    events=$(grep -c '^event: samples' "$work/events" || true)
+    echo "the stream: $events sample events in 3 s"; grep -m1 '^data: {"devices"' "$work/events" || true
+    grep -q '^data: {"devices":\[{"name":"demo","hemisphere":"+z","firstTracker":1,"trackerCount":2,' "$work/events" ||
+        { echo "the stream named no devices"; fail=1; }
+    [ "$events" -ge 30 ] && grep -q '"trackers":\[{"id":1,' "$work/events" || { echo "too few samples in the stream"; fail=1; }
+else
+    fail=1
+fi
+wait $demo || status=$?
 echo "vantrel-host.exe demo --port $port: exit status $status, $(wc -l <"$work/out") lines"
 if [ "$status" != 0 ]; then
     cat "$work/err"
@@ -50,7 +78,6 @@ fi
 head -3 "$work/out"
 grep '"status"' "$work/out" || true
 grep '^vantrel-host:' "$work/err" || true
-fail=0
 # Lost (or silent) when the line closed, brought up again, ok once it was
 # back; then samples of both trackers after that.
 sequence=$(grep -o '"status":"[a-z]*"' "$work/out" | sed 's/"status":"\(.*\)"/\1/' | uniq | tr '\n' ' ')

@@ -4,6 +4,7 @@
 #include <lo/lo.h>
 #include <memory>
 
+#include "HostPort.h"
 #include "OutputOptions.h"
 #include "PoseForm.h"
 #include "SampleRecords.h"
@@ -55,26 +56,20 @@ OscPublisher::~OscPublisher()
 
 bool OscPublisher::open(const std::string& target, int multicastHops, std::string& error)
 {
-    const std::size_t colon = target.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == target.size()) {
+    host::HostPort address;
+    switch (host::readHostPort(target, false, address)) {
+    case host::HostPortRead::Ok:
+        break;
+    case host::HostPortRead::Malformed:
         error = "--osc wants HOST:PORT, not \"" + target + "\"";
         return false;
-    }
-    std::string host = target.substr(0, colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-    }
-    const std::string port = target.substr(colon + 1);
-    // A decimal number up to 65535: the resolver would take 99999 modulo
-    // 65536. Port 0 is refused with the other destinations that cannot work.
-    unsigned long number = 0;
-    for (const char c : port) {
-        number = c >= '0' && c <= '9' && number <= 65535 ? number * 10 + static_cast<unsigned long>(c - '0') : 65536;
-    }
-    if (number > 65535) {
-        error = "--osc: port " + port + " is out of range: give 1 to 65535";
+    case host::HostPortRead::PortOutOfRange:
+        // Port 0 is refused with the other destinations that cannot work.
+        error = "--osc: port " + address.port + " is out of range: give 1 to 65535";
         return false;
     }
+    const std::string& host = address.host;
+    const std::string& port = address.port;
     char text[256] = {};
     if (!platform::openUdpSender(host.c_str(), port.c_str(), multicastHops, sender_, text, sizeof text)) {
         error = "cannot send to " + target + ": " + text;

@@ -29,6 +29,8 @@ struct OutputOptions {
     std::optional<std::string> shmMode;  // its permissions, octal (none: 0600)
     std::string osc;         // HOST:PORT that OSC bundles go to
     int oscHops = 0;         // hops of multicast OSC datagrams; 0: the system's default
+    std::string http;        // [ADDRESS:]PORT where the view is served (HttpView.h)
+    std::string viewFolder;  // the view's page and three.js
 };
 
 }  // namespace host

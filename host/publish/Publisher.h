@@ -31,6 +31,9 @@ struct DeviceInfo {
     std::uint32_t trackerCount = 0;
     std::uint32_t firstController = 0;  // 0 when it has no controllers
     std::uint32_t controllerCount = 0;
+    // The argument of its hemisphere option line as written (+z, -x, ...);
+    // empty without one (the module's default, +z).
+    std::string hemisphere;
     // The records that reached the device so far (published or not; modulo
     // 2^32), counted by its thread; valid until finish. Null where not known
     // (`watch`).

@@ -10,6 +10,7 @@
     PUBLISHER(makeRecordFile)          /* --record FILE */      \
     PUBLISHER(makeOscPublisher)        /* --osc HOST:PORT */    \
     PUBLISHER(makeSharedStorages)      /* --shm NAME */         \
+    PUBLISHER(makeHttpView)            /* --http PORT */        \
     /* the next one here */
 
 namespace host {

@@ -53,14 +53,15 @@ for host in "$work/host/consumer_host" "$work/host-pkgconfig/consumer_host"; do
     grep -qE "^ConsumerCalib: calib_exit after [1-9][0-9]* samples$" "$work/run.log"
 done
 # The installed programs report the package's version, and the installed
-# host's demo finds the installed module.
+# host's demo finds the installed module and its view's page (--http).
 version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$prefix"/lib*/cmake/vantrel/vantrelConfigVersion.cmake)
 [ "$("$prefix/bin/flocksim" --version)" = "flocksim $version" ] || { echo "flocksim --version is not $version"; exit 1; }
 if [ -x "$prefix/bin/vantrel-host" ]; then
     [ "$("$prefix/bin/vantrel-host" --version)" = "vantrel-host $version" ] ||
         { echo "vantrel-host --version is not $version"; exit 1; }
-    "$prefix/bin/vantrel-host" demo --duration 1 --format csv >"$work/demo.csv" 2>"$work/demo.log" ||
+    "$prefix/bin/vantrel-host" demo --duration 1 --format csv --http 0 >"$work/demo.csv" 2>"$work/demo.log" ||
         { echo "the installed host's demo failed:"; cat "$work/demo.log"; exit 1; }
+    grep -q '^vantrel-host: the view at http://127.0.0.1:' "$work/demo.log" || { echo "no view"; exit 1; }
     grep -q '^[0-9.]*,demo,1,' "$work/demo.csv" || { echo "the installed host's demo published nothing"; exit 1; }
 fi
 echo "consumer test passed"
