@@ -701,9 +701,8 @@ void FlockSimulator::flush()
         }
         output_.pop_front();
     }
-    if (wrote) {
-        changed_.notify_all();
-    }
+    // Hung up before anyone waiting for the last record hears of it, so that
+    // they find the line gone (every notification comes from this thread).
     bool pending = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -711,6 +710,9 @@ void FlockSimulator::flush()
     }
     if (pending && output_.empty()) {
         hangUp(setup_.faults.hangUp, std::chrono::milliseconds(setup_.faults.backAfterMs));
+    }
+    if (wrote) {
+        changed_.notify_all();
     }
 }
 
