@@ -43,6 +43,11 @@ const char kUsage[] =
     "  --pose X,Y,Z,A,E,R     the still pose in fractions of full scale, -1..1 (default all 0)\n"
     "  --buttons B:N[,B:N..]  button byte B for N cycles, and so on, repeating\n"
     "                         (0x00 none, 0x10, 0x30, 0x70 buttons 1 to 3)\n"
+    "  --pose-noise P,A       measurement noise on every record: normal, of standard\n"
+    "                         deviation P on the position and A on the angles, in\n"
+    "                         fractions of full scale, 0..0.1 (0.0003 is 0.043 inch of\n"
+    "                         the ERC's 144 inches, 0.0005 is 0.09 degrees); drawn with\n"
+    "                         --seed\n"
     "\n"
     "Faults:\n"
     "  --noise-every N        after every N-th record, noise bytes\n"
@@ -263,6 +268,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
                 good = parseReal(parts[k], -1.0, 1.0, fraction);
                 pose.words[k] = wordFromFraction(fraction);
             }
+        } else if (name == "--pose-noise") {
+            const std::vector<std::string> parts = split(value, ',');
+            good = parts.size() == 2 && parseReal(parts[0], 0.0, 0.1, positionNoise) &&
+                   parseReal(parts[1], 0.0, 0.1, angleNoise);
         } else if (name == "--buttons") {
             for (const std::string& step : split(value, ',')) {
                 const std::vector<std::string> parts = split(step, ':');
@@ -343,6 +352,8 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     setup.groupModeReply = static_cast<int>(groupReply);
     setup.finishesGroup = finishGroup;
     setup.rate = rate;
+    setup.positionNoise = positionNoise;
+    setup.angleNoise = angleNoise;
     setup.faults = faults;
     setup.leftOver = leftOver;
     setup.linkPath = linkPath;

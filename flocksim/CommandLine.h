@@ -27,6 +27,8 @@ struct CommandLine {
     std::string motion = "still";
     Sample pose;
     std::vector<ButtonStep> buttons;
+    double positionNoise = 0.0;
+    double angleNoise = 0.0;
     Faults faults;
     LeftOver leftOver;
     // Running.

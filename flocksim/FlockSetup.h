@@ -86,6 +86,13 @@ struct Setup {
     // pseudo-terminal takes them.
     bool finishesGroup = false;
     Motion motion;                      // null: every word 0, no button
+    // Measurement noise added to the motion's words in every record, as a
+    // flock's own measurements have it: the standard deviations of the
+    // position's and of the angles' normal noise, in fractions of full scale
+    // (as the words are); 0: none. Drawn with faults.seed, apart from the
+    // faults.
+    double positionNoise = 0.0;
+    double angleNoise = 0.0;
     Faults faults;
     LeftOver leftOver;
     // A stable name for the line (empty: none): a symbolic link to the
