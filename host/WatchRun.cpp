@@ -16,7 +16,9 @@ namespace host {
 
 namespace {
 
-// How often the journal is read.
+// How often the journal is read at least: the host wakes the reader with
+// every record it writes, and without a wake-up (another platform) it reads
+// this often.
 constexpr std::chrono::milliseconds kPollPeriod(5);
 // How long a block that is not there yet is waited for.
 constexpr std::chrono::milliseconds kAttachPeriod(20);
@@ -102,11 +104,17 @@ int WatchRun::step()
     if (poll.state == kSharedStateEnded) {
         return kExitOk;
     }
-    if (!reader_.hostAlive()) {
+    // A host that writes samples runs; one that wrote none is looked for.
+    if (poll.count == 0 && !reader_.hostAlive()) {
         say("the host of shared storages \"" + name_ + "\" has gone");
         return kExitDevice;
     }
     return RunLoop::kGoOn;
+}
+
+void WatchRun::waitForMore(std::chrono::milliseconds period) const
+{
+    reader_.waitForSlots(static_cast<std::uint32_t>(std::chrono::microseconds(period).count()));
 }
 
 int watchStorages(const std::string& name, const RunOptions& options)
@@ -138,7 +146,9 @@ int watchStorages(const std::string& name, const RunOptions& options)
         return kExitUsage;
     }
     RunLoop loop(options.duration, publishers);
-    const int result = loop.run(kPollPeriod, [&watch] { return watch.step(); });
+    const int result = loop.run(
+        kPollPeriod, [&watch] { return watch.step(); },
+        [&watch](std::chrono::milliseconds period) { watch.waitForMore(period); });
     publishers.finish();
     if (watch.missed() != 0) {
         say("missed " + std::to_string(watch.missed()) + " samples of \"" + name + "\" in all");

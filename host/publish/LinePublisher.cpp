@@ -10,7 +10,12 @@
 namespace host {
 
 LinePublisher::LinePublisher(std::FILE* stream, Format format, bool ownsStream, std::string name, PoseForm form)
-    : stream_(stream), format_(format), form_(form), ownsStream_(ownsStream), name_(std::move(name))
+    : stream_(stream),
+      format_(format),
+      form_(form),
+      ownsStream_(ownsStream),
+      live_(platform::isLiveStream(stream)),
+      name_(std::move(name))
 {
 }
 
@@ -58,6 +63,15 @@ void LinePublisher::publish(const ReceivedRecord& record)
             error_ = errno;
         }
     }
+    writeOut();
+}
+
+void LinePublisher::writeOut()
+{
+    // A failure shows in the stream's error flag, which refresh looks at.
+    if (live_ && std::fflush(stream_) != 0 && error_ == 0) {
+        error_ = errno;
+    }
 }
 
 void LinePublisher::status(const DeviceStatus& status)
@@ -69,6 +83,7 @@ void LinePublisher::status(const DeviceStatus& status)
                                    ? statusCsvLine(line_, status, names_[status.device], form_.rotation)
                                    : statusJsonLine(line_, status, names_[status.device]);
     std::fwrite(line_, 1, length, stream_);
+    writeOut();
 }
 
 void LinePublisher::refresh()

@@ -222,6 +222,9 @@ void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, co
                                             device, *controller);
     }
     host::shared::storeRelease(&header_->journalWritten, written_);
+    // Readers that wait for the count to change wake now (one system call
+    // that never blocks).
+    platform::wakeWordWaiters(&header_->journalWritten);
 }
 
 void SharedStorages::close()
@@ -232,6 +235,7 @@ void SharedStorages::close()
     {
         std::lock_guard<std::mutex> lock(writing_);
         host::shared::storeRelease(&header_->state, kSharedStateEnded);
+        platform::wakeWordWaiters(&header_->journalWritten);
     }
     platform::closeSharedMemory(memory_);
     block_ = nullptr;

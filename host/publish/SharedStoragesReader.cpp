@@ -56,6 +56,7 @@ SharedStoragesReader::Opened SharedStoragesReader::open(const std::string& name,
     platform::closeSharedMemory(memory_);
     name_ = name;
     read_ = 0;
+    written_ = 0;
     first_ = true;
     devicesTaken_ = false;
     torn_ = false;
@@ -309,11 +310,21 @@ bool SharedStoragesReader::poll(SharedJournalSlot* slots, Poll& result, std::str
     } else {
         torn_ = false;
     }
+    written_ = got.written;
     result.count = got.count;
     result.missed = got.missed;
     result.state = got.state;
     result.devicesTaken = got.takeDevices;
     return true;
+}
+
+void SharedStoragesReader::waitForSlots(std::uint32_t timeoutMicroseconds) const
+{
+    if (block_ == nullptr || first_ || read_ != written_) {
+        return;  // not polled yet, or slots wait (torn or beyond this poll's room)
+    }
+    const auto* header = reinterpret_cast<const SharedStoragesHeader*>(block_);
+    platform::waitWhileWordIs(&header->journalWritten, written_, timeoutMicroseconds);
 }
 
 bool SharedStoragesReader::hostAlive() const
