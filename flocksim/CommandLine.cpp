@@ -39,6 +39,9 @@ const char kUsage[] =
     "Streaming (after STREAM, until POINT or SLEEP):\n"
     "  --rate R               measurement cycles per second, one record per receiver unit\n"
     "                         each (default 100); 0: as fast as the line takes them\n"
+    "  --spread-cycle         a cycle's records leave one after another, spread evenly\n"
+    "                         over its period, as a line that they fill carries them\n"
+    "                         (default: together)\n"
     "  --motion still|circle  still: the pose of --pose (default); circle: the units go round\n"
     "  --pose X,Y,Z,A,E,R     the still pose in fractions of full scale, -1..1 (default all 0)\n"
     "  --buttons B:N[,B:N..]  button byte B for N cycles, and so on, repeating\n"
@@ -210,6 +213,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             finishGroup = true;
             continue;
         }
+        if (name == "--spread-cycle") {
+            spreadCycle = true;
+            continue;
+        }
         if (name == "--streaming-at-start") {
             leftOver.streamingAtStart = true;
             continue;
@@ -351,6 +358,7 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     setup.lineAddress = static_cast<std::uint32_t>(lineUnit);
     setup.groupModeReply = static_cast<int>(groupReply);
     setup.finishesGroup = finishGroup;
+    setup.spreadCycle = spreadCycle;
     setup.rate = rate;
     setup.positionNoise = positionNoise;
     setup.angleNoise = angleNoise;

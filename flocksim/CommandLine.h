@@ -22,6 +22,7 @@ struct CommandLine {
     long lineUnit = 1;
     long groupReply = -1;
     bool finishGroup = false;
+    bool spreadCycle = false;
     // Streaming and faults.
     double rate = 100.0;
     std::string motion = "still";

@@ -85,6 +85,11 @@ struct Setup {
     // (as the driver set it, 10 bits a byte) instead of as fast as the
     // pseudo-terminal takes them.
     bool finishesGroup = false;
+    // A cycle's records leave one after another, spread evenly over the
+    // cycle's period, as a line that they fill carries them (a flock of 32
+    // sensors at 115200 baud sends a record every 1.2 ms), instead of
+    // together as fast as the pseudo-terminal takes them.
+    bool spreadCycle = false;
     Motion motion;                      // null: every word 0, no button
     // Measurement noise added to the motion's words in every record, as a
     // flock's own measurements have it: the standard deviations of the

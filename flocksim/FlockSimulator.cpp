@@ -360,6 +360,10 @@ void FlockSimulator::run()
             actAt(backAt_);
         }
         bool wantWrite = !output_.empty() || (streaming && fast);
+        if (!output_.empty() && output_.front().due > Clock::now()) {
+            wantWrite = false;
+            actAt(output_.front().due);
+        }
         if (setup_.finishesGroup && !output_.empty()) {
             // The line takes its next byte only when it has sent the last.
             const Clock::duration wait = lineWait();
@@ -649,11 +653,29 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
 
 void FlockSimulator::makeCycle()
 {
-    for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+    const auto reports = [this](std::uint32_t address) {
         const UnitState& unit = units_[address - 1];
         const UnitSetup& setup = setup_.units[address - 1];
-        if (unit.streaming && !unit.asleep && setup.receiver && setup.running) {
+        return unit.streaming && !unit.asleep && setup.receiver && setup.running;
+    };
+    std::uint32_t count = 0;
+    for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+        count += reports(address) ? 1 : 0;
+    }
+    // Spread: the k-th record of the cycle leaves k n-ths of the cycle's
+    // period after the first.
+    const Clock::time_point begin = Clock::now();
+    const double step = setup_.spreadCycle && setup_.rate > 0.0 && count > 0 ? 1.0 / (setup_.rate * count) : 0.0;
+    std::uint32_t k = 0;
+    for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+        if (reports(address)) {
+            const std::size_t before = output_.size();
             makeRecord(address, cycle_);
+            if (output_.size() > before) {
+                output_[before].due =
+                    begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(k * step));
+            }
+            ++k;
         }
     }
     ++cycle_;
@@ -688,6 +710,9 @@ void FlockSimulator::flush()
     bool wrote = false;
     while (!output_.empty() && line_.master() >= 0) {
         Chunk& chunk = output_.front();
+        if (chunk.due > Clock::now()) {
+            break;  // a spread cycle's record that is not due yet
+        }
         std::size_t size = chunk.bytes.size();
         if (setup_.finishesGroup) {
             size = std::min(size, lineAllowance());

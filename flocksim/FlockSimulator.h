@@ -90,14 +90,15 @@ public:
     void onCommand(std::function<void(const Command&)> observer);
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Chunk {
         std::vector<std::uint8_t> bytes;
         bool record;
         std::uint64_t cycle = 0;     // a record's measurement cycle
         std::uint32_t address = 0;   // and its unit's bus address
         bool begun = false;          // a record's first byte is on the line
+        Clock::time_point due{};     // not before (a spread cycle's record)
     };
-    using Clock = std::chrono::steady_clock;
 
     void run();
     void receive(const std::uint8_t* bytes, std::size_t count);

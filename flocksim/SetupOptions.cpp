@@ -77,6 +77,9 @@ std::vector<std::string> setupOptions(const Setup& setup)
     if (setup.finishesGroup) {
         options.push_back("--finish-group");
     }
+    if (setup.spreadCycle) {
+        options.push_back("--spread-cycle");
+    }
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.17g", setup.rate);
     add("--rate", rate);
