@@ -37,14 +37,15 @@ std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
         device.trackerCount = shared.trackerCount;
         device.firstController = shared.controllerFirst;
         device.controllerCount = shared.controllerCount;
+        device.predictMicroseconds = shared.predictMicroseconds;
         devices.push_back(device);
     }
     return devices;
 }
 
-// One journal entry (checked by the reader) to the publishers, as the run
-// that wrote it published it.
-void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
+// One journal entry (checked by the reader, with its device) to the
+// publishers, as the run that wrote it published it.
+void publishSlot(const SharedJournalSlot& slot, const SharedDevice& device, Publisher& publishers)
 {
     HostSample sample;
     ReceivedRecord record;
@@ -53,7 +54,10 @@ void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
     record.sampleCount = 1;
     if (slot.kind == kSharedTrackerRecord) {
         trackerSample(slot.record.tracker, slot.device, slot.entry, sample);
+        sample.predicts = device.predictMicroseconds != 0;
+        sample.predicted = sample.predicts && (slot.flags & kSharedPosePredicted) != 0;
         record.tracker = &slot.record.tracker;
+        record.predicted = sample.predicted;
     } else {
         controllerSample(slot.record.controller, slot.device, slot.entry, sample);
         record.controller = &slot.record.controller;
@@ -99,7 +103,7 @@ int WatchRun::step()
         say("missed " + std::to_string(poll.missed) + " samples of \"" + name_ + "\" (read too late)");
     }
     for (std::uint32_t i = 0; i < poll.count; ++i) {
-        publishSlot(slots_[i], publishers_);
+        publishSlot(slots_[i], reader_.header().devices[slots_[i].device], publishers_);
     }
     if (poll.state == kSharedStateEnded) {
         return kExitOk;

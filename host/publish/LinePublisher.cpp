@@ -38,11 +38,13 @@ LinePublisher::~LinePublisher()
 void LinePublisher::begin(const std::vector<DeviceInfo>& devices)
 {
     names_.clear();
+    predictedColumn_ = false;
     for (const DeviceInfo& device : devices) {
         names_.push_back(format_ == Format::Csv ? csvDeviceName(device.name) : jsonDeviceName(device.name));
+        predictedColumn_ = predictedColumn_ || device.predictMicroseconds != 0;
     }
     if (format_ == Format::Csv && stream_ != nullptr) {
-        std::fputs(csvHeader(form_.rotation), stream_);
+        std::fputs(csvHeader(form_.rotation, predictedColumn_).c_str(), stream_);
     }
     begun_ = true;
 }
@@ -57,8 +59,9 @@ void LinePublisher::publish(const ReceivedRecord& record)
         if (sample.device >= names_.size()) {
             continue;
         }
-        const std::size_t length = format_ == Format::Csv ? csvLine(line_, sample, names_[sample.device], form_)
-                                                          : jsonLine(line_, sample, names_[sample.device], form_);
+        const std::size_t length = format_ == Format::Csv
+                                       ? csvLine(line_, sample, names_[sample.device], form_, predictedColumn_)
+                                       : jsonLine(line_, sample, names_[sample.device], form_);
         if (std::fwrite(line_, 1, length, stream_) != length && error_ == 0) {
             error_ = errno;
         }
@@ -80,7 +83,8 @@ void LinePublisher::status(const DeviceStatus& status)
         return;
     }
     const std::size_t length = format_ == Format::Csv
-                                   ? statusCsvLine(line_, status, names_[status.device], form_.rotation)
+                                   ? statusCsvLine(line_, status, names_[status.device], form_.rotation,
+                                                   predictedColumn_)
                                    : statusJsonLine(line_, status, names_[status.device]);
     std::fwrite(line_, 1, length, stream_);
     writeOut();

@@ -53,6 +53,7 @@ private:
     PoseForm form_;
     bool ownsStream_;
     bool live_;  // written out with each record
+    bool predictedColumn_ = false;  // CSV: a device predicts
     bool broken_ = false;
     bool begun_ = false;
     int error_ = 0;  // the system's error code of the first failed write
