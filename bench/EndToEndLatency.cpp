@@ -14,7 +14,11 @@
 //   lines            the host's JSON lines on a pipe (--format jsonl);
 //   watch            `vantrel-host watch NAME --format jsonl` on a pipe (the
 //                    shared storages read by the host's own reader, then its
-//                    lines).
+//                    lines);
+// and, alone and without a host, for what the system's part of the path
+// costs:
+//   line             a bare reader of the simulator's pseudo-terminal (poll
+//                    and read), which sees each record's closing byte.
 // Another output is one more Consumer below: a thread that hands each
 // sample it sees, with the moment, to Consumer::saw (the browser page of
 // the host, once it has one, the same way).
@@ -35,13 +39,17 @@
 // Prints median, 99th percentile and maximum per output over the samples
 // after the first two seconds. --outputs: the outputs that the host makes
 // and the bench consumes, of shm, osc, lines and watch (default all of them;
-// the lines go to the null device when they are not consumed); on a machine
-// of few cores the consumers of several outputs compete for them.
+// without lines the host draws its table to the null device 30 times a
+// second), or line alone; on a machine of few cores the consumers of several
+// outputs compete for them.
 // --samples-file writes every latency (CSV: sensors,output,microseconds)
 // for bench/latency-plot.py.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -247,6 +255,38 @@ void receiveBundles(int udp, const std::atomic<bool>& ended, Consumer& consumer)
     }
 }
 
+// The simulator's line read as a driver would, without one: after the
+// commands that start the stream, every byte; each phasing byte closes the
+// record before it, whose words say its cycle and whose last byte its unit.
+void readLine(int fd, const std::atomic<bool>& ended, Consumer& consumer)
+{
+    std::vector<std::uint8_t> record;
+    std::uint8_t buffer[4096];
+    while (!ended.load()) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 100) <= 0) {
+            continue;
+        }
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        const Clock::time_point at = Clock::now();
+        for (ssize_t i = 0; i < got; ++i) {
+            if ((buffer[i] & 0x80u) != 0 && record.size() == 13) {
+                const auto word = [&record](int k) {
+                    return flocksim::wordFromBytes(record[static_cast<std::size_t>(2 * k)],
+                                                   record[static_cast<std::size_t>(2 * k + 1)]);
+                };
+                const std::uint64_t cycle =
+                    static_cast<std::uint64_t>(word(1) / 4 + 4096) * 8192 + static_cast<std::uint64_t>(word(0) / 4 + 4096);
+                consumer.saw(record[12] - 1u, cycle, at);
+            }
+            if ((buffer[i] & 0x80u) != 0) {
+                record.clear();
+            }
+            record.push_back(buffer[i]);
+        }
+    }
+}
+
 struct Figures {
     std::size_t samples = 0;
     double median = 0.0;
@@ -307,8 +347,9 @@ int main(int argc, char** argv)
         return outputs.find("," + std::string(name) + ",") != std::string::npos;
     };
     if (outputs.find_first_not_of(",") == std::string::npos ||
-        outputs.find_first_not_of(",shmoclinewatc") != std::string::npos) {
-        return usage("--outputs takes shm, osc, lines and watch");
+        outputs.find_first_not_of(",shmoclinewatc") != std::string::npos ||
+        (consumed("line") && outputs != ",line,")) {
+        return usage("--outputs takes shm, osc, lines and watch, or line alone");
     }
 
     // 823 records a second in all; the first two seconds are left out.
@@ -358,7 +399,10 @@ int main(int argc, char** argv)
     if (sensors + 1 > 14) {
         configuration += "  addressingmode super\n";
     }
-    std::vector<std::string> arguments{"--format", "jsonl", "--quiet"};
+    // The lines, when they are not measured, as the table (30 times a
+    // second, to the null device): no write for each record besides the
+    // outputs measured.
+    std::vector<std::string> arguments{"--format", consumed("lines") ? "jsonl" : "table", "--quiet"};
     if (consumed("shm") || consumed("watch")) {
         arguments.insert(arguments.end(), {"--shm", block});
     }
@@ -367,15 +411,34 @@ int main(int argc, char** argv)
     }
     arguments.insert(arguments.end(), hostOptions.begin(), hostOptions.end());
     bench::HostChild host;
-    if (!host.run(configuration, arguments, consumed("lines"), error)) {
+    if (!consumed("line") && !host.run(configuration, arguments, consumed("lines"), error)) {
         std::fprintf(stderr, "vantrel_latency: %s\n", error.c_str());
         return 1;
     }
 
-    Consumer shared("shared storages"), osc("OSC"), lines("lines"), watched("watch");
+    Consumer shared("shared storages"), osc("OSC"), lines("lines"), watched("watch"), bare("line");
     std::vector<Consumer*> consumers;
     std::atomic<bool> ended{false};
     std::vector<std::thread> threads;
+    int line = -1;
+    if (consumed("line")) {
+        // Raw, then group mode (the ERC's) and the stream, as the device
+        // would start it.
+        line = ::open(flock.linePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios raw{};
+        const std::uint8_t start[] = {0x50, 0x23, 0x01, 0x40};
+        if (line < 0 || ::tcgetattr(line, &raw) != 0) {
+            std::fprintf(stderr, "vantrel_latency: cannot open the line %s\n", flock.linePath().c_str());
+            return 1;
+        }
+        ::cfmakeraw(&raw);
+        if (::tcsetattr(line, TCSANOW, &raw) != 0 || ::write(line, start, sizeof start) != sizeof start) {
+            std::fprintf(stderr, "vantrel_latency: cannot start the stream\n");
+            return 1;
+        }
+        consumers.push_back(&bare);
+        threads.emplace_back([&] { readLine(line, ended, bare); });
+    }
     if (consumed("shm")) {
         consumers.push_back(&shared);
         threads.emplace_back([&] { followJournal(block, shared); });
@@ -416,7 +479,7 @@ int main(int argc, char** argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
-    const int status = host.stop();
+    const int status = consumed("line") ? 0 : host.stop();
     watch.stop();
     ended = true;
     for (std::thread& thread : threads) {
@@ -424,6 +487,9 @@ int main(int argc, char** argv)
     }
     flock.stop();
     ::close(udp);
+    if (line >= 0) {
+        ::close(line);
+    }
 
     std::FILE* out = samplesFile.empty() ? nullptr : std::fopen(samplesFile.c_str(), "w");
     if (!samplesFile.empty() && out == nullptr) {
