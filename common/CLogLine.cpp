@@ -14,9 +14,9 @@ namespace {
 
 // The printf conversion that standard output uses for a floating-point
 // number under these flags (as its number formatting is defined).
-void floatConversion(std::ios_base::fmtflags flags, bool& withPrecision, char* spec)
+void floatConversion(std::ios_base::fmtflags flags, bool& withPrecision, char* conversion)
 {
-    char* at = spec;
+    char* at = conversion;
     *at++ = '%';
     if ((flags & std::ios_base::showpos) != 0) {
         *at++ = '+';
@@ -186,13 +186,13 @@ CLogLine& CLogLine::number(double value, const LogNumberFormat& format)
     if (!open) {
         return *this;
     }
-    char spec[16];
+    char conversion[16];
     bool withPrecision = true;
-    floatConversion(format.flags, withPrecision, spec);
+    floatConversion(format.flags, withPrecision, conversion);
     char digits[512];
     const int precision = format.precision < 0 ? 6 : static_cast<int>(format.precision);
-    const int written = withPrecision ? std::snprintf(digits, sizeof digits, spec, precision, value)
-                                      : std::snprintf(digits, sizeof digits, spec, value);
+    const int written = withPrecision ? std::snprintf(digits, sizeof digits, conversion, precision, value)
+                                      : std::snprintf(digits, sizeof digits, conversion, value);
     if (written <= 0) {
         return *this;
     }

@@ -39,6 +39,9 @@ const char kUsage[] =
     "Streaming (after STREAM, until POINT or SLEEP):\n"
     "  --rate R               measurement cycles per second, one record per receiver unit\n"
     "                         each (default 100); 0: as fast as the line takes them\n"
+    "  --spread-cycle         a cycle's records leave one after another, spread evenly\n"
+    "                         over its period, as a line that they fill carries them\n"
+    "                         (default: together)\n"
     "  --motion still|circle|eight|helix|demo\n"
     "                         still: the pose of --pose (default); circle: the units go\n"
     "                         round a circle in the X/Y plane, once in 200 cycles; eight:\n"
@@ -49,6 +52,11 @@ const char kUsage[] =
     "  --pose X,Y,Z,A,E,R     the still pose in fractions of full scale, -1..1 (default all 0)\n"
     "  --buttons B:N[,B:N..]  button byte B for N cycles, and so on, repeating\n"
     "                         (0x00 none, 0x10, 0x30, 0x70 buttons 1 to 3)\n"
+    "  --pose-noise P,A       measurement noise on every record: normal, of standard\n"
+    "                         deviation P on the position and A on the angles, in\n"
+    "                         fractions of full scale, 0..0.1 (0.0003 is 0.043 inch of\n"
+    "                         the ERC's 144 inches, 0.0005 is 0.09 degrees); drawn with\n"
+    "                         --seed\n"
     "\n"
     "Faults:\n"
     "  --noise-every N        after every N-th record, noise bytes\n"
@@ -211,6 +219,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
             finishGroup = true;
             continue;
         }
+        if (name == "--spread-cycle") {
+            spreadCycle = true;
+            continue;
+        }
         if (name == "--streaming-at-start") {
             leftOver.streamingAtStart = true;
             continue;
@@ -269,6 +281,10 @@ bool CommandLine::parse(int count, const char* const* arguments, std::string& er
                 good = parseReal(parts[k], -1.0, 1.0, fraction);
                 pose.words[k] = wordFromFraction(fraction);
             }
+        } else if (name == "--pose-noise") {
+            const std::vector<std::string> parts = split(value, ',');
+            good = parts.size() == 2 && parseReal(parts[0], 0.0, 0.1, positionNoise) &&
+                   parseReal(parts[1], 0.0, 0.1, angleNoise);
         } else if (name == "--buttons") {
             for (const std::string& step : split(value, ',')) {
                 const std::vector<std::string> parts = split(step, ':');
@@ -348,7 +364,10 @@ bool CommandLine::buildSetup(Setup& setup, std::string& error) const
     setup.lineAddress = static_cast<std::uint32_t>(lineUnit);
     setup.groupModeReply = static_cast<int>(groupReply);
     setup.finishesGroup = finishGroup;
+    setup.spreadCycle = spreadCycle;
     setup.rate = rate;
+    setup.positionNoise = positionNoise;
+    setup.angleNoise = angleNoise;
     setup.faults = faults;
     setup.leftOver = leftOver;
     setup.linkPath = linkPath;

@@ -22,11 +22,14 @@ struct CommandLine {
     long lineUnit = 1;
     long groupReply = -1;
     bool finishGroup = false;
+    bool spreadCycle = false;
     // Streaming and faults.
     double rate = 100.0;
     std::string motion = "still";
     Sample pose;
     std::vector<ButtonStep> buttons;
+    double positionNoise = 0.0;
+    double angleNoise = 0.0;
     Faults faults;
     LeftOver leftOver;
     // Running.

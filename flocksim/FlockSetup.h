@@ -85,7 +85,19 @@ struct Setup {
     // (as the driver set it, 10 bits a byte) instead of as fast as the
     // pseudo-terminal takes them.
     bool finishesGroup = false;
+    // A cycle's records leave one after another, spread evenly over the
+    // cycle's period, as a line that they fill carries them (a flock of 32
+    // sensors at 115200 baud sends a record every 1.2 ms), instead of
+    // together as fast as the pseudo-terminal takes them.
+    bool spreadCycle = false;
     Motion motion;                      // null: every word 0, no button
+    // Measurement noise added to the motion's words in every record, as a
+    // flock's own measurements have it: the standard deviations of the
+    // position's and of the angles' normal noise, in fractions of full scale
+    // (as the words are); 0: none. Drawn with faults.seed, apart from the
+    // faults.
+    double positionNoise = 0.0;
+    double angleNoise = 0.0;
     Faults faults;
     LeftOver leftOver;
     // A stable name for the line (empty: none): a symbolic link to the

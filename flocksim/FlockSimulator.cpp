@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -71,7 +73,8 @@ FlockSimulator::FlockSimulator(Setup setup)
     : setup_(std::move(setup)),
       units_(setup_.units.size()),
       decoder_(setup_.maxAddress),
-      random_(setup_.faults.seed)
+      random_(setup_.faults.seed),
+      noiseRandom_(setup_.faults.seed)
 {
 }
 
@@ -255,6 +258,11 @@ void FlockSimulator::onNewLine(std::function<void(const std::string& path)> obse
     newLineObserver_ = std::move(observer);
 }
 
+void FlockSimulator::stampClosingBytes(ClosingStamp stamp)
+{
+    closingStamp_ = std::move(stamp);
+}
+
 void FlockSimulator::setMotion(Motion motion)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -333,34 +341,46 @@ void FlockSimulator::run()
             continue;
         }
         const bool fast = setup_.rate <= 0.0;
-        int timeoutMs = -1;
+        // The first of the moments the thread has to act at (none: wait for
+        // the line or a wake-up only), to the nanosecond: the cycles come at
+        // their rate, not at the next whole millisecond.
+        bool timed = false;
+        Clock::time_point until;
+        const auto actAt = [&](Clock::time_point at) {
+            until = timed ? std::min(until, at) : at;
+            timed = true;
+        };
         if (streaming && !fast) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle_ - Clock::now());
-            timeoutMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
+            actAt(nextCycle_);
         }
         if (repeating) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextRepeat - Clock::now());
-            const int repeatMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
-            timeoutMs = timeoutMs < 0 ? repeatMs : std::min(timeoutMs, repeatMs);
+            actAt(nextRepeat);
         }
         if (outageEnds_) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(backAt_ - Clock::now());
-            const int backMs = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
-            timeoutMs = timeoutMs < 0 ? backMs : std::min(timeoutMs, backMs);
+            actAt(backAt_);
         }
         bool wantWrite = !output_.empty() || (streaming && fast);
+        if (!output_.empty() && output_.front().due > Clock::now()) {
+            wantWrite = false;
+            actAt(output_.front().due);
+        }
         if (setup_.finishesGroup && !output_.empty()) {
             // The line takes its next byte only when it has sent the last.
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(lineWait());
-            if (wait.count() > 0) {
+            const Clock::duration wait = lineWait();
+            if (wait > Clock::duration::zero()) {
                 wantWrite = false;
-                const int lineMs = static_cast<int>(wait.count()) + 1;
-                timeoutMs = timeoutMs < 0 ? lineMs : std::min(timeoutMs, lineMs);
+                actAt(Clock::now() + wait);
             }
         }
         pollfd fds[2] = {{line_.master(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
                          {wake_[0], POLLIN, 0}};
-        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+        timespec timeout{};
+        if (timed) {
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now()).count();
+            timeout.tv_sec = left > 0 ? static_cast<time_t>(left / 1000000000) : 0;
+            timeout.tv_nsec = left > 0 ? static_cast<long>(left % 1000000000) : 0;
+        }
+        if (::ppoll(fds, 2, timed ? &timeout : nullptr, nullptr) < 0 && errno != EINTR) {
             return;
         }
         if ((fds[1].revents & POLLIN) != 0) {
@@ -615,11 +635,12 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
     const UnitState& unit = units_[address - 1];
     const UnitState* lineUnit = unitAt(setup_.lineAddress);
     const bool groupMode = lineUnit != nullptr && lineUnit->groupMode;
-    const Sample sample = setup_.motion ? setup_.motion(address, cycle) : Sample{};
+    Sample sample = setup_.motion ? setup_.motion(address, cycle) : Sample{};
+    addMeasurementNoise(sample);
     std::uint8_t record[kMaxRecordLength];
     const std::size_t length =
         encodeRecord(sample, setup_.units[address - 1].mouse && unit.buttonMode, groupMode ? address : 0, record);
-    Chunk chunk{std::vector<std::uint8_t>(record, record + length), true, cycle};
+    Chunk chunk{std::vector<std::uint8_t>(record, record + length), true, cycle, address};
     ++recordsMade_;
     damageRecord(chunk.bytes);
     output_.push_back(std::move(chunk));
@@ -632,11 +653,29 @@ void FlockSimulator::makeRecord(std::uint32_t address, std::uint64_t cycle)
 
 void FlockSimulator::makeCycle()
 {
-    for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+    const auto reports = [this](std::uint32_t address) {
         const UnitState& unit = units_[address - 1];
         const UnitSetup& setup = setup_.units[address - 1];
-        if (unit.streaming && !unit.asleep && setup.receiver && setup.running) {
+        return unit.streaming && !unit.asleep && setup.receiver && setup.running;
+    };
+    std::uint32_t count = 0;
+    for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+        count += reports(address) ? 1 : 0;
+    }
+    // Spread: the k-th record of the cycle leaves k n-ths of the cycle's
+    // period after the first.
+    const Clock::time_point begin = Clock::now();
+    const double step = setup_.spreadCycle && setup_.rate > 0.0 && count > 0 ? 1.0 / (setup_.rate * count) : 0.0;
+    std::uint32_t k = 0;
+    for (std::uint32_t address = 1; address <= units_.size(); ++address) {
+        if (reports(address)) {
+            const std::size_t before = output_.size();
             makeRecord(address, cycle_);
+            if (output_.size() > before) {
+                output_[before].due =
+                    begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(k * step));
+            }
+            ++k;
         }
     }
     ++cycle_;
@@ -671,6 +710,9 @@ void FlockSimulator::flush()
     bool wrote = false;
     while (!output_.empty() && line_.master() >= 0) {
         Chunk& chunk = output_.front();
+        if (chunk.due > Clock::now()) {
+            break;  // a spread cycle's record that is not due yet
+        }
         std::size_t size = chunk.bytes.size();
         if (setup_.finishesGroup) {
             size = std::min(size, lineAllowance());
@@ -678,9 +720,21 @@ void FlockSimulator::flush()
                 break;  // the line is busy with what it was given
             }
         }
+        // A record's first byte, its phasing byte, closes the record before
+        // it: the moment it is handed to the line.
+        const bool opening = chunk.record && !chunk.begun;
+        const Clock::time_point handedOver = opening && closingStamp_ ? Clock::now() : Clock::time_point{};
         const ssize_t n = ::write(line_.master(), chunk.bytes.data(), size);
         if (n < 0) {
             break;  // full (or gone): try again when the line takes more
+        }
+        if (opening && n > 0) {
+            chunk.begun = true;
+            if (closingStamp_ && lastRecordAddress_ != 0) {
+                closingStamp_(lastRecordAddress_, lastRecordCycle_, handedOver);
+            }
+            lastRecordAddress_ = chunk.address;
+            lastRecordCycle_ = chunk.cycle;
         }
         if (setup_.finishesGroup) {
             termios settings{};
@@ -805,6 +859,26 @@ void FlockSimulator::damageRecord(std::vector<std::uint8_t>& bytes)
         burstLeft_ = faults.burstLength - count;
         burstMark_ = marksForgotten_ + faultMarks_.size();
         markFault(FaultKind::Burst, at == 0);
+    }
+}
+
+void FlockSimulator::addMeasurementNoise(Sample& sample)
+{
+    if (setup_.positionNoise <= 0.0 && setup_.angleNoise <= 0.0) {
+        return;
+    }
+    for (std::size_t i = 0; i < sample.words.size(); ++i) {
+        const double deviation = i < 3 ? setup_.positionNoise : setup_.angleNoise;
+        if (deviation <= 0.0) {
+            continue;
+        }
+        double fraction = sample.words[i] / 32767.0 + deviation * normal_(noiseRandom_);
+        // Azimuth and roll go round (-180 degrees follows 180), elevation
+        // and the position stop at their ends.
+        if (i == 3 || i == 5) {
+            fraction -= 2.0 * std::floor((fraction + 1.0) / 2.0);
+        }
+        sample.words[i] = wordFromFraction(i == 4 ? std::max(-0.5, std::min(0.5, fraction)) : fraction);
     }
 }
 

@@ -71,6 +71,15 @@ public:
     // when a closed line comes back.
     void onNewLine(std::function<void(const std::string& path)> observer);
 
+    // Called on the simulator's thread for every record that the phasing
+    // byte of the next one closed (a driver knows a record is whole only
+    // then), with the moment that byte was handed to the line: just before
+    // the write that put it there. Set before start; for measuring how long a
+    // record takes to reach whoever reads the driver's samples.
+    using ClosingStamp =
+        std::function<void(std::uint32_t address, std::uint64_t cycle, std::chrono::steady_clock::time_point closed)>;
+    void stampClosingBytes(ClosingStamp stamp);
+
     void setMotion(Motion motion);
     // Puts bytes on the line as they are, in one write.
     void send(std::vector<std::uint8_t> bytes);
@@ -81,12 +90,15 @@ public:
     void onCommand(std::function<void(const Command&)> observer);
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Chunk {
         std::vector<std::uint8_t> bytes;
         bool record;
-        std::uint64_t cycle = 0;  // a record's measurement cycle
+        std::uint64_t cycle = 0;     // a record's measurement cycle
+        std::uint32_t address = 0;   // and its unit's bus address
+        bool begun = false;          // a record's first byte is on the line
+        Clock::time_point due{};     // not before (a spread cycle's record)
     };
-    using Clock = std::chrono::steady_clock;
 
     void run();
     void receive(const std::uint8_t* bytes, std::size_t count);
@@ -111,6 +123,8 @@ private:
     // The faults of the line (Faults), applied to a record as it is made,
     // after it and to the status reply.
     void damageRecord(std::vector<std::uint8_t>& bytes);
+    // The set-up's measurement noise, on a sample's words.
+    void addMeasurementNoise(Sample& sample);
     void addNoise();
     void garble(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t count);
     void markFault(FaultKind kind, bool openingLost);
@@ -156,12 +170,17 @@ private:
     std::uint64_t recordsMade_ = 0;
     Clock::time_point nextCycle_;
     std::minstd_rand random_;
+    std::minstd_rand noiseRandom_;  // the measurement noise's, so that it leaves the faults as they were
+    std::normal_distribution<double> normal_;
     // Shared like the log (written where records are made, under mutex_).
     std::vector<FaultMark> faultMarks_;
     std::size_t marksForgotten_ = 0; // marks taken out of faultMarks_ to keep its size
     std::size_t burstLeft_ = 0;     // bytes of a burst still to come over the next records
     std::size_t burstMark_ = 0;     // its mark, counting the forgotten ones
     Clock::time_point lineFreeAt_;  // with finishesGroup: when the line has sent what it was given
+    ClosingStamp closingStamp_;
+    std::uint32_t lastRecordAddress_ = 0;  // the last record begun on the line (0: none yet)
+    std::uint64_t lastRecordCycle_ = 0;
 };
 
 }  // namespace flocksim

@@ -77,9 +77,17 @@ std::vector<std::string> setupOptions(const Setup& setup)
     if (setup.finishesGroup) {
         options.push_back("--finish-group");
     }
+    if (setup.spreadCycle) {
+        options.push_back("--spread-cycle");
+    }
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.17g", setup.rate);
     add("--rate", rate);
+    if (setup.positionNoise > 0.0 || setup.angleNoise > 0.0) {
+        char noise[64];
+        std::snprintf(noise, sizeof noise, "%.17g,%.17g", setup.positionNoise, setup.angleNoise);
+        add("--pose-noise", noise);
+    }
     const Faults& faults = setup.faults;
     add("--noise-every", std::to_string(faults.noiseEvery));
     add("--noise-length", std::to_string(faults.noiseLength));

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -54,14 +55,14 @@ bool splitWords(const std::string& row, std::vector<std::string>& words)
     return true;
 }
 
-bool isDeviceKeyword(const std::string& word)
+// A keyword, in any case of letters.
+bool isKeyword(const std::string& word, const char* keyword)
 {
-    static const char kDevice[] = "device";
-    if (word.size() != sizeof kDevice - 1) {
+    if (word.size() != std::strlen(keyword)) {
         return false;
     }
     for (std::size_t i = 0; i < word.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(word[i])) != kDevice[i]) {
+        if (std::tolower(static_cast<unsigned char>(word[i])) != keyword[i]) {
             return false;
         }
     }
@@ -139,6 +140,34 @@ bool ConfigFile::parse(const std::string& text, const std::string& fileName)
     return errors_.empty();
 }
 
+bool readPrediction(const std::string& text, double& milliseconds)
+{
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const double value = std::strtod(begin, &end);
+    // Also "nan", which fails every comparison.
+    if (text.empty() || end == begin || *end != '\0' || !(value >= 0.0 && value <= kLongestPrediction)) {
+        return false;
+    }
+    milliseconds = value;
+    return true;
+}
+
+bool ConfigFile::takeHostLine(std::uint32_t number, const std::vector<std::string>& words)
+{
+    if (!isKeyword(words[0], "predict")) {
+        return false;
+    }
+    DeviceConfig& device = devices_.back();
+    if (words.size() != 2 || !readPrediction(words[1], device.predict)) {
+        const std::string given = words.size() < 2 ? "no number" : "\"" + words[1] + "\"" + (words.size() > 2 ? " ..." : "");
+        errors_.push_back(where(number, "predict wants how far ahead to publish the device's poses, in milliseconds "
+                                        "from 0 to 100 (predict MILLISECONDS), not " +
+                                            given));
+    }
+    return true;
+}
+
 std::string ConfigFile::where(std::uint32_t line, const std::string& text) const
 {
     return fileName_ + ":" + std::to_string(line) + ": " + text;
@@ -154,7 +183,7 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
     if (words.empty()) {
         return;
     }
-    if (isDeviceKeyword(words[0])) {
+    if (isKeyword(words[0], "device")) {
         if (words.size() < 3) {
             errors_.push_back(where(number, "a device line needs a name and a library: device NAME LIBRARY [ARGUMENT...]"));
             // The option lines that follow belong to no device we keep.
@@ -201,6 +230,9 @@ void ConfigFile::parseLine(std::uint32_t number, const std::string& row)
         errors_.push_back(where(number, "option \"" + words[0] +
                                             "\" before the first device line: put the line device NAME LIBRARY "
                                             "[ARGUMENT...] above it"));
+        return;
+    }
+    if (takeHostLine(number, words)) {
         return;
     }
     DeviceConfig& device = devices_.back();

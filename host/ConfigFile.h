@@ -23,7 +23,19 @@ struct DeviceConfig {
     std::string libraryPath;    // resolved against the file's folder
     std::uint32_t line = 0;     // of the device line
     std::unique_ptr<OptionBlock> options;
+    // The host's own option line `predict MILLISECONDS` (taken out of the
+    // block: the module never sees it): how far ahead the device's tracker
+    // poses are published; 0: as measured.
+    double predict = 0.0;
 };
+
+// The longest horizon of prediction, milliseconds (predict, --predict).
+constexpr double kLongestPrediction = 100.0;
+
+// A horizon of prediction as the configuration file and the command line
+// give it: a number of milliseconds from 0 to kLongestPrediction. False when
+// the text is none.
+bool readPrediction(const std::string& text, double& milliseconds);
 
 class ConfigFile {
 public:
@@ -41,6 +53,9 @@ public:
 
 private:
     void parseLine(std::uint32_t number, const std::string& row);
+    // A line of the host's own for the last device; false for a line of the
+    // module's.
+    bool takeHostLine(std::uint32_t number, const std::vector<std::string>& words);
 
     std::string fileName_;
     std::string folder_;

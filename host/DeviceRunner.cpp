@@ -1,6 +1,7 @@
 #include "DeviceRunner.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -15,7 +16,7 @@ static_assert(sizeof(std::atomic<std::int32_t>) == sizeof(std::int32_t) &&
               "the module reads the run flag as a plain 32-bit integer");
 
 DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorage& trackers, HostStorage& controllers,
-                           const HealthOptions& health, std::atomic<std::uint32_t>& records)
+                           const HealthOptions& health, std::atomic<std::uint32_t>& records, double predict)
     : config_(config),
       index_(index),
       trackers_(trackers),
@@ -29,6 +30,12 @@ DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorag
     info_.hemisphere = config.options->argumentOf("hemisphere");
     info_.records = &records;
     info_.stateKnown = true;
+    predicts_ = predict > 0.0;
+    info_.predictMicroseconds = predicts_ ? static_cast<std::uint32_t>(std::lround(predict * 1e6)) : 0;
+    // No prediction across a silence, whatever --silence says.
+    for (PosePredictor& predictor : predictors_) {
+        predictor.configure(predict, std::min(PosePredictor::kLongestGap, health.silence));
+    }
 }
 
 DeviceRunner::~DeviceRunner()
@@ -164,8 +171,15 @@ void DeviceRunner::receive(Publisher& publisher)
         }
         before = after;
         take(masks);
+        const double now = std::chrono::duration<double>(after.time_since_epoch()).count();
+        if (predicts_) {
+            predict(now);
+        }
         if (record_.sampleCount != 0) {
             publisher.publish(record_);
+        }
+        if (predicts_) {
+            settle(now, publisher);
         }
     }
 }
@@ -247,6 +261,10 @@ bool DeviceRunner::recover(Clock::time_point outageBegan)
         failedAt = bringUp(!logShown);
         logShown = logShown || failedAt != DeviceHealth::Step::PortMissing;
         if (failedAt == DeviceHealth::Step::None) {
+            // No prediction across the outage.
+            for (PosePredictor& predictor : predictors_) {
+                predictor.reset();
+            }
             std::lock_guard<std::mutex> lock(factsMutex_);
             facts_.phase = DeviceHealth::Phase::Receiving;
             facts_.since = Clock::now();
@@ -392,8 +410,54 @@ void DeviceRunner::take(const UpdateMasks& masks)
     record_.device = index_;
     record_.tracker = trackerCount_ != 0 ? &trackerEntries_[0] : nullptr;
     record_.controller = controllerCount_ != 0 ? &controllerEntries_[0] : nullptr;
+    record_.predicted = false;
+    record_.measured = nullptr;
     record_.samples = samples_;
     record_.sampleCount = count;
+}
+
+void DeviceRunner::predict(double now)
+{
+    // The tracker samples come first in samples_, in the entries' order.
+    for (std::uint32_t i = 0; i < trackerCount_; ++i) {
+        const std::uint32_t id = trackerIds_[i];
+        HostSample& sample = samples_[i];
+        lastMeasured_[id - 1] = trackerEntries_[i];
+        PosePredictor::Pose pose;
+        sample.predicts = true;
+        sample.predicted = predictors_[id - 1].take(sample.pose, now, pose);
+        std::memcpy(sample.pose, pose, sizeof sample.pose);
+        publishedEntries_[i] = trackerEntries_[i];
+        for (int k = 0; k < 6; ++k) {
+            publishedEntries_[i].pose[k] = static_cast<std::int32_t>(toNetworkOrder(static_cast<std::uint32_t>(pose[k])));
+        }
+    }
+    if (trackerCount_ != 0) {
+        record_.tracker = &publishedEntries_[0];
+        record_.predicted = samples_[0].predicted;
+        record_.measured = &trackerEntries_[0];
+    }
+}
+
+void DeviceRunner::settle(double now, Publisher& publisher)
+{
+    for (std::uint32_t id = info_.firstTracker; id < info_.firstTracker + info_.trackerCount && id >= 1 &&
+                                                id <= kStorageCapacity;
+         ++id) {
+        PosePredictor::Pose pose;
+        if (!predictors_[id - 1].settle(now, pose)) {
+            continue;
+        }
+        HostSample sample;
+        trackerSample(lastMeasured_[id - 1], index_, id, sample);
+        sample.predicts = true;
+        ReceivedRecord record;
+        record.device = index_;
+        record.tracker = &lastMeasured_[id - 1];
+        record.samples = &sample;
+        record.sampleCount = 1;
+        publisher.publish(record);
+    }
 }
 
 }  // namespace host

@@ -5,7 +5,9 @@
 // published to the run's publishers. The loop counts the records that arrive
 // and, when the port fails or the run asks for it after a silence, brings the
 // device up again: a new device object from createDev, init, configure and
-// start, with a back-off between attempts, on the same output IDs.
+// start, with a back-off between attempts, on the same output IDs. Where the
+// device predicts (--predict), each tracker's pose goes to the publishers
+// through its PosePredictor; the storages keep the poses as measured.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include "DeviceHealth.h"
 #include "HostStorage.h"
 #include "ModuleLibrary.h"
+#include "PosePredictor.h"
 #include "publish/Publisher.h"
 #include "vantrel/CBase.h"
 
@@ -26,9 +29,10 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // config, the storages and records must outlive the runner; records
-    // counts the records that arrive (see receive).
+    // counts the records that arrive (see receive). predict: how far ahead
+    // the trackers' poses are published, in seconds (0: as measured).
     DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorage& trackers, HostStorage& controllers,
-                 const HealthOptions& health, std::atomic<std::uint32_t>& records);
+                 const HealthOptions& health, std::atomic<std::uint32_t>& records, double predict = 0.0);
     // Calls stop when the device was initialised and not yet stopped, then
     // deleteDev.
     ~DeviceRunner();
@@ -100,6 +104,12 @@ private:
     // Copies the entries that recvData marked, under their storage's mutex,
     // and converts them after unlocking.
     void take(const UpdateMasks& masks);
+    // Where the device predicts: the taken trackers' poses to publish, from
+    // their predictors (now: seconds of the steady clock).
+    void predict(double now);
+    // A predicted tracker whose samples stopped: its measured pose once
+    // more, as measured.
+    void settle(double now, Publisher& publisher);
 
     DeviceConfig& config_;
     std::uint32_t index_;
@@ -149,6 +159,12 @@ private:
     std::uint32_t controllerCount_ = 0;
     HostSample samples_[2 * kStorageCapacity];
     ReceivedRecord record_;
+    // Prediction: one predictor per output tracker ID, the taken entries
+    // with the poses to publish, and each tracker's last entry as measured.
+    bool predicts_ = false;
+    PosePredictor predictors_[kStorageCapacity];
+    TrackerData publishedEntries_[kStorageCapacity];
+    TrackerData lastMeasured_[kStorageCapacity];
 };
 
 }  // namespace host

@@ -144,8 +144,9 @@ int HostRun::run()
     bool loaded = true;
     for (DeviceConfig& device : config_.devices()) {
         const std::size_t index = devices.size();
+        const double predict = options_.predict.value_or(device.predict) / 1000.0;
         devices.push_back(std::make_unique<DeviceRunner>(device, static_cast<std::uint32_t>(index), trackers,
-                                                         controllers, options_.health, recordCounts[index]));
+                                                         controllers, options_.health, recordCounts[index], predict));
         std::string error;
         if (!devices.back()->load(config_, error)) {
             say(error);

@@ -3,6 +3,7 @@
 // to deleteDev, one thread per device, the samples to the chosen outputs,
 // until a stop request, the run's duration, or the end of every device.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct RunOptions {
     std::int32_t debugLevel = 0;        // the logger's debug level
     bool quiet = false;                 // the module writes nothing
     HealthOptions health;               // --silence, --reconnect-after, --no-reconnect, --give-up-after
+    // --predict MILLISECONDS: every device's horizon, in place of their
+    // predict lines.
+    std::optional<double> predict;
 };
 
 class HostRun {

@@ -58,6 +58,10 @@ const std::vector<ModuleKeyword>& moduleKeywords()
         {"controller", {"emulatetracker"}, "CONTROLLER [X,Y,Z,AZIM,ELEV,ROLL] V1 ... V6 [BUTTON]",
          "a tracker made from valuators (kept and reported only)", "2 [1,2,3,0,0,0] 0 0 0 0 0 0", false},
         {"controller", {"controllerorder"}, "—", "refused: the order of the flock's mice is fixed", "2", true},
+        {"host", {"predict"}, "MILLISECONDS: 0 to 100",
+         "how far ahead the host publishes the device's tracker poses, predicted from their recent samples (default "
+         "0: as measured; `--predict` sets it for every device)",
+         "20", false},
     };
     return keywords;
 }

@@ -1,9 +1,10 @@
 #pragma once
-// The option keywords of the vantrel module as the host knows them: for the
-// README's table of keywords, for `vantrel-host check`, which names what a
-// refused line wants and the nearest keywords of an unknown one, and for the
-// test that holds this list against the module's parsers (the host itself
-// includes none of the module's code).
+// The option keywords of the vantrel module as the host knows them, and the
+// host's own option lines of a device block (which the module never sees):
+// for the README's table of keywords, for `vantrel-host check`, which names
+// what a refused line wants and the nearest keywords of an unknown one, and
+// for the test that holds this list against the module's parsers (the host
+// itself includes none of the module's code).
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -11,7 +12,10 @@
 namespace host {
 
 struct ModuleKeyword {
-    const char* layer;      // the part of the module that reads it: device, tracker, controller
+    // The part of the module that reads it: device, tracker, controller; or
+    // host: a line of the host's own, which the host takes out of the block
+    // before the module sees it.
+    const char* layer;
     const char* names[3];   // its spellings, the usual one first; null after the last
     const char* arguments;  // as the README shows them: placeholders in capitals, `words` as they are
     const char* meaning;    // what it sets

@@ -45,7 +45,7 @@ bool RunLoop::stopRequested()
     return stopFlag.load();
 }
 
-int RunLoop::run(std::chrono::milliseconds period, const std::function<int()>& step)
+int RunLoop::run(std::chrono::milliseconds period, const std::function<int()>& step, const Wait& wait)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point begin = Clock::now();
@@ -66,7 +66,11 @@ int RunLoop::run(std::chrono::milliseconds period, const std::function<int()>& s
                 return kExitUsage;
             }
         }
-        std::this_thread::sleep_for(period);
+        if (wait) {
+            wait(period);
+        } else {
+            std::this_thread::sleep_for(period);
+        }
     }
     return kExitOk;
 }

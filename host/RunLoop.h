@@ -31,7 +31,10 @@ public:
 
     // Calls step every period until it ends the run, a stop is requested or
     // the duration is over (kExitOk), or an output breaks (said, kExitUsage).
-    int run(std::chrono::milliseconds period, const std::function<int()>& step);
+    // Between two steps it sleeps for the period, or calls wait with the
+    // period, which may return as soon as there is something to do.
+    using Wait = std::function<void(std::chrono::milliseconds period)>;
+    int run(std::chrono::milliseconds period, const std::function<int()>& step, const Wait& wait = Wait());
 
     // Asks every run of the process to stop; safe in a signal handler. A
     // second request while a device is being brought up again (whose steps

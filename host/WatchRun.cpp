@@ -16,7 +16,9 @@ namespace host {
 
 namespace {
 
-// How often the journal is read.
+// How often the journal is read at least: the host wakes the reader with
+// every record it writes, and without a wake-up (another platform) it reads
+// this often.
 constexpr std::chrono::milliseconds kPollPeriod(5);
 // How long a block that is not there yet is waited for.
 constexpr std::chrono::milliseconds kAttachPeriod(20);
@@ -36,14 +38,15 @@ std::vector<DeviceInfo> devicesOf(const SharedStoragesHeader& header)
         device.firstController = shared.controllerFirst;
         device.controllerCount = shared.controllerCount;
         device.stateKnown = true;
+        device.predictMicroseconds = shared.predictMicroseconds;
         devices.push_back(device);
     }
     return devices;
 }
 
-// One journal entry (checked by the reader) to the publishers, as the run
-// that wrote it published it.
-void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
+// One journal entry (checked by the reader, with its device) to the
+// publishers, as the run that wrote it published it.
+void publishSlot(const SharedJournalSlot& slot, const SharedDevice& device, Publisher& publishers)
 {
     HostSample sample;
     ReceivedRecord record;
@@ -52,7 +55,10 @@ void publishSlot(const SharedJournalSlot& slot, Publisher& publishers)
     record.sampleCount = 1;
     if (slot.kind == kSharedTrackerRecord) {
         trackerSample(slot.record.tracker, slot.device, slot.entry, sample);
+        sample.predicts = device.predictMicroseconds != 0;
+        sample.predicted = sample.predicts && (slot.flags & kSharedPosePredicted) != 0;
         record.tracker = &slot.record.tracker;
+        record.predicted = sample.predicted;
     } else {
         controllerSample(slot.record.controller, slot.device, slot.entry, sample);
         record.controller = &slot.record.controller;
@@ -116,7 +122,7 @@ int WatchRun::step()
         say("missed " + std::to_string(poll.missed) + " samples of \"" + name_ + "\" (read too late)");
     }
     for (std::uint32_t i = 0; i < poll.count; ++i) {
-        publishSlot(slots_[i], publishers_);
+        publishSlot(slots_[i], reader_.header().devices[slots_[i].device], publishers_);
     }
     for (std::uint32_t i = 0; begun_ && i < poll.statusCount; ++i) {
         if (poll.statuses[i] != SharedStoragesReader::kNoStatus && poll.statuses[i] != statuses_[i]) {
@@ -127,11 +133,17 @@ int WatchRun::step()
     if (poll.state == kSharedStateEnded) {
         return kExitOk;
     }
-    if (!reader_.hostAlive()) {
+    // A host that writes samples runs; one that wrote none is looked for.
+    if (poll.count == 0 && !reader_.hostAlive()) {
         say("the host of shared storages \"" + name_ + "\" has gone");
         return kExitDevice;
     }
     return RunLoop::kGoOn;
+}
+
+void WatchRun::waitForMore(std::chrono::milliseconds period) const
+{
+    reader_.waitForSlots(static_cast<std::uint32_t>(std::chrono::microseconds(period).count()));
 }
 
 int watchStorages(const std::string& name, const RunOptions& options)
@@ -163,7 +175,9 @@ int watchStorages(const std::string& name, const RunOptions& options)
         return kExitUsage;
     }
     RunLoop loop(options.duration, publishers);
-    const int result = loop.run(kPollPeriod, [&watch] { return watch.step(); });
+    const int result = loop.run(
+        kPollPeriod, [&watch] { return watch.step(); },
+        [&watch](std::chrono::milliseconds period) { watch.waitForMore(period); });
     publishers.finish();
     if (watch.missed() != 0) {
         say("missed " + std::to_string(watch.missed()) + " samples of \"" + name + "\" in all");

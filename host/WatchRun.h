@@ -4,6 +4,7 @@
 // outputs: the live table, JSON lines or CSV, and a record file. Ends when
 // that host ends, when its process is gone, after --duration, on a stop
 // request, or (exit 1) when the block turns out to be damaged or shrinks.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,6 +27,8 @@ public:
     // One poll: the new samples to the publishers. RunLoop::kGoOn, or the
     // exit code that ends the run (the reason said).
     int step();
+    // Until the host writes more, at most the period.
+    void waitForMore(std::chrono::milliseconds period) const;
 
     const std::string& message() const { return message_; }
     // The last attempt found no block of the name at all.

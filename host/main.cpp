@@ -29,6 +29,7 @@ struct Words {
     std::string duration;  // turned into RunOptions::duration (readDuration)
     std::string units = "feet";        // OutputOptions::pose
     std::string rotation = "euler";
+    std::string predict;   // turned into RunOptions::predict (readPrediction)
 };
 
 // The outputs, which run, demo and watch have alike.
@@ -81,6 +82,9 @@ void addRunOptions(CLI::App& command, host::RunOptions& options, Words& words)
     command.add_option("--give-up-after", options.health.giveUpAfter,
                        "stop bringing a device up again after SECONDS of outage (default: never)")
         ->check(CLI::NonNegativeNumber);
+    command.add_option("--predict", words.predict,
+                       "publish every device's tracker poses predicted MILLISECONDS ahead (0 to 100; 0: as measured), "
+                       "in place of the devices' predict lines");
 }
 
 // The longest run that --duration takes: one year.
@@ -113,6 +117,15 @@ bool checkWords(const CLI::App& command, const Words& words, host::RunOptions& o
 {
     if (command.count("--duration") > 0 && !readDuration(words.duration, options.duration, error)) {
         return false;
+    }
+    if (command.get_option_no_throw("--predict") != nullptr && command.count("--predict") > 0) {
+        double milliseconds = 0.0;
+        if (!host::readPrediction(words.predict, milliseconds)) {
+            error = "--predict: give how far ahead to publish the poses, in milliseconds from 0 to 100, not " +
+                    words.predict;
+            return false;
+        }
+        options.predict = milliseconds;
     }
     if (command.get_option_no_throw("--osc-ttl") != nullptr && command.count("--osc-ttl") > 0 &&
         options.outputs.osc.empty()) {

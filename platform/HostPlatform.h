@@ -38,6 +38,9 @@ Presence serialPortPresence(const char* name);
 
 // Whether the stream is a terminal (console).
 bool isTerminal(std::FILE* stream);
+// Whether another program reads the stream as it comes: a pipe, a socket, a
+// terminal or another character device; not a file on a disk.
+bool isLiveStream(std::FILE* stream);
 
 // Lets the terminal behind standard output interpret the escape sequences
 // that move the cursor and clear lines. False when it cannot.

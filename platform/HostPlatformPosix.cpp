@@ -98,6 +98,13 @@ bool isTerminal(std::FILE* stream)
     return stream != nullptr && ::isatty(::fileno(stream)) == 1;
 }
 
+bool isLiveStream(std::FILE* stream)
+{
+    struct stat status {};
+    return stream != nullptr && ::fstat(::fileno(stream), &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode));
+}
+
 bool enableTerminalEscapes()
 {
     return true;

@@ -109,6 +109,19 @@ bool isTerminal(std::FILE* stream)
     return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
 }
 
+bool isLiveStream(std::FILE* stream)
+{
+    if (stream == nullptr) {
+        return false;
+    }
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const DWORD type = ::GetFileType(handle);
+    return type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR;
+}
+
 bool enableTerminalEscapes()
 {
     const HANDLE handle = ::GetStdHandle(STD_OUTPUT_HANDLE);

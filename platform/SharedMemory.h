@@ -60,6 +60,16 @@ bool currentSharedMemorySize(const SharedMemory& memory, std::size_t& size, std:
 // allocations), as it is left at the fault.
 bool readSharedMemory(void (*read)(void* context), void* context);
 
+// A wake-up for readers that wait for a word of a block to change, instead
+// of looking again and again. The writer stores the word, then wakes its
+// waiters: one system call that never blocks and takes no lock (Linux: a
+// futex wake-up on the shared page; Win32: nothing, as a wait there is a
+// sleep). A reader, which may map the block read-only, waits while the word
+// holds the value it has seen, at most timeoutMicroseconds; it may return
+// sooner (a wake-up, a signal), so it looks at the word itself afterwards.
+void wakeWordWaiters(std::uint32_t* word);
+void waitWhileWordIs(const std::uint32_t* word, std::uint32_t seen, std::uint32_t timeoutMicroseconds);
+
 // Unmaps the block; the creator also removes its name.
 void closeSharedMemory(SharedMemory& memory);
 

@@ -10,7 +10,12 @@
 #include <mutex>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#endif
 
 namespace platform {
 
@@ -201,6 +206,33 @@ bool removeSharedMemory(const char* name, std::uint32_t& errorCode)
     }
     errorCode = 0;
     return true;
+}
+
+// A futex of the shared page (not FUTEX_PRIVATE_FLAG): the waiters are other
+// processes. A word past the end of a block that shrank makes the call fail
+// (EFAULT) rather than fault.
+void wakeWordWaiters(std::uint32_t* word)
+{
+#if defined(__linux__)
+    ::syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+#else
+    (void)word;
+#endif
+}
+
+void waitWhileWordIs(const std::uint32_t* word, std::uint32_t seen, std::uint32_t timeoutMicroseconds)
+{
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(timeoutMicroseconds / 1000000u);
+    timeout.tv_nsec = static_cast<long>(timeoutMicroseconds % 1000000u) * 1000L;
+#if defined(__linux__)
+    // The kernel only reads the word.
+    ::syscall(SYS_futex, const_cast<std::uint32_t*>(word), FUTEX_WAIT, seen, &timeout, nullptr, 0);
+#else
+    (void)word;
+    (void)seen;
+    ::nanosleep(&timeout, nullptr);
+#endif
 }
 
 std::uint32_t currentProcessId()

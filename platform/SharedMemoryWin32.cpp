@@ -138,6 +138,16 @@ bool removeSharedMemory(const char*, std::uint32_t& errorCode)
     return true;
 }
 
+// Waits are short sleeps here: Windows has no wake-up on a word across
+// processes (WaitOnAddress stays within one); an event object of the block's
+// is left for when a Windows reader needs less than a millisecond.
+void wakeWordWaiters(std::uint32_t*) {}
+
+void waitWhileWordIs(const std::uint32_t*, std::uint32_t, std::uint32_t timeoutMicroseconds)
+{
+    ::Sleep(timeoutMicroseconds < 1000u ? 1u : timeoutMicroseconds / 1000u);
+}
+
 std::uint32_t currentProcessId()
 {
     return static_cast<std::uint32_t>(::GetCurrentProcessId());

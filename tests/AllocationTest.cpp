@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "FlockRecord.h"
+#include "host/PosePredictor.h"
 #include "host/publish/OscPublisher.h"
+#include "host/publish/SampleRecords.h"
 #include "host/publish/SharedStorages.h"
 #include "calib/test/TestCalib.h"
 #include "common/DataRecords.h"
@@ -317,10 +319,16 @@ TEST(Allocation, InitFailsCleanlyWhereverAnAllocationFails)
 }
 
 // What the host does after each recvData: copy the changed entries under
-// the mutex, then hand them to the publishers: the shared storages' journal
-// and OSC.
+// the mutex, predict the tracker's pose (--predict), then hand them to the
+// publishers: the shared storages' journal and OSC.
 TEST(Allocation, NonePerPublishedRecord)
 {
+    host::PosePredictor predictors[2];
+    for (host::PosePredictor& predictor : predictors) {
+        predictor.configure(0.02, host::PosePredictor::kLongestGap);
+    }
+    TrackerData published{};
+    double time = 0.0;
     SharedStorages shared;
     OscPublisher osc;
     // Also with positions in metres and the orientation as a matrix.
@@ -342,8 +350,8 @@ TEST(Allocation, NonePerPublishedRecord)
     around.beforeInit = [&](kit::DeviceHost&) {
         ASSERT_TRUE(shared.create("vantrel-alloc-test", SharedStorages::kDefaultMode, error)) << error;
         osc.addDevice("flock", 1, 2, 1, 1);
-        turned.addDevice("flock", 1, 2, 1, 1);
-        shared.addDevice("flock", 1, 2, 1, 1);
+        turned.addDevice("flock", 1, 2, 1, 1, true);
+        shared.addDevice("flock", 1, 2, 1, 1, 20000);
         shared.setRunning();
     };
     around.afterRecord = [&](kit::DeviceHost& host) {
@@ -363,6 +371,20 @@ TEST(Allocation, NonePerPublishedRecord)
         host::ReceivedRecord record;
         record.tracker = trackerMask != 0 ? &tracker : nullptr;
         record.controller = controllerMask != 0 ? &controller : nullptr;
+        if (trackerMask != 0) {
+            const std::uint32_t id = fromNetwork32(tracker.storageIndex);
+            host::HostSample sample;
+            host::trackerSample(tracker, 0, id, sample);
+            host::PosePredictor::Pose pose;
+            time += 0.005;
+            record.predicted = predictors[(id - 1) % 2].take(sample.pose, time, pose);
+            published = tracker;
+            for (int i = 0; i < 6; ++i) {
+                published.pose[i] = static_cast<std::int32_t>(toNetwork32(static_cast<std::uint32_t>(pose[i])));
+            }
+            record.tracker = &published;
+            record.measured = &tracker;
+        }
         publishers.publish(record);
     };
     const Received received = receiveRecords("", around);

@@ -600,6 +600,9 @@ void expectSameSetup(const flocksim::Setup& built, const flocksim::Setup& given)
     EXPECT_EQ(built.faults.statusBytes, given.faults.statusBytes);
     EXPECT_EQ(built.faults.backAfterMs, given.faults.backAfterMs);
     EXPECT_EQ(built.linkPath, given.linkPath);
+    EXPECT_EQ(built.spreadCycle, given.spreadCycle);
+    EXPECT_EQ(built.positionNoise, given.positionNoise);
+    EXPECT_EQ(built.angleNoise, given.angleNoise);
 }
 
 TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
@@ -620,7 +623,10 @@ TEST(FlockSim, ASetUpTravelsToTheProgramAsOptions)
     mixed.lineAddress = 2;
     mixed.groupModeReply = 0;
     mixed.finishesGroup = true;
+    mixed.spreadCycle = true;
     mixed.rate = 1.0 / 3.0;
+    mixed.positionNoise = 0.0003;
+    mixed.angleNoise = 1.0 / 7000.0;
     mixed.faults = {7, 3, 11, 40, flocksim::HangUp::PowerOff, 99, 5, 13, 33, 0, 1500};
     mixed.linkPath = "/tmp/a flock's line";
     for (const flocksim::Setup& given : {flocksim::Setup::flock(3, 1), flocksim::Setup::flock(2, 0), mixed}) {

@@ -289,7 +289,7 @@ TEST(HostOutput, UnitsAndFormsOfTheLines)
     form.rotation = host::Rotation::Quaternion;
     host::csvLine(line, sample, "d", form);
     EXPECT_STREQ(line, "0.000000,d,3,0.376294,-0.304800,-0.000003,1.000000000,0.000000000,0.000000000,0.000000000,,,,,\n");
-    EXPECT_STREQ(host::csvHeader(host::Rotation::Quaternion), "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons,status,since,attempt\n");
+    EXPECT_EQ(host::csvHeader(host::Rotation::Quaternion), "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons,status,since,attempt\n");
     host::HostSample buttons;
     buttons.tracker = false;
     buttons.id = 2;
@@ -298,12 +298,32 @@ TEST(HostOutput, UnitsAndFormsOfTheLines)
     form.rotation = host::Rotation::Matrix;
     host::csvLine(line, buttons, "d", form);
     EXPECT_STREQ(line, "0.000000,d,,,,,,,,,,,,,,2,001,,,\n");
-    EXPECT_STREQ(host::csvHeader(host::Rotation::Matrix),
-                 "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons,status,since,attempt\n");
+    EXPECT_EQ(host::csvHeader(host::Rotation::Matrix),
+              "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons,status,since,attempt\n");
+
+    // A run in which a device predicts: its tracker lines say whether the
+    // pose is the prediction; CSV has a column for it, at the end, empty
+    // where it does not apply.
+    sample.predicts = true;
+    sample.predicted = true;
+    host::jsonLine(line, sample, "\"d\"");
+    EXPECT_STREQ(line, "{\"time\":0.000000,\"device\":\"d\",\"tracker\":3,\"x\":1.23456,\"y\":-1.00000,"
+                       "\"z\":-0.00001,\"azimuth\":0.00000,\"elevation\":0.00000,\"roll\":0.00000,\"predicted\":true}\n");
+    sample.predicted = false;
+    host::csvLine(line, sample, "d", host::PoseForm(), true);
+    EXPECT_STREQ(line, "0.000000,d,3,1.23456,-1.00000,-0.00001,0.00000,0.00000,0.00000,,,,,,0\n");
+    sample.predicts = false;
+    host::csvLine(line, sample, "d", host::PoseForm(), true);
+    EXPECT_STREQ(line, "0.000000,d,3,1.23456,-1.00000,-0.00001,0.00000,0.00000,0.00000,,,,,,\n");
+    host::csvLine(line, buttons, "d", host::PoseForm(), true);
+    EXPECT_STREQ(line, "0.000000,d,,,,,,,,2,001,,,,\n");
+    EXPECT_EQ(host::csvHeader(host::Rotation::Euler, true),
+              "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons,status,since,attempt,predicted\n");
 }
 
 // OSC carries the same forms: x, y, z in the units asked for, then the
-// quaternion's four values.
+// quaternion's four values; and for a device that predicts, whether the pose
+// is predicted.
 TEST(HostOutput, OscCarriesTheFormsOfTheLines)
 {
     host::PoseForm form;
@@ -342,6 +362,20 @@ TEST(HostOutput, OscCarriesTheFormsOfTheLines)
     EXPECT_NEAR(value(4), 0.0f, 1e-7);
     EXPECT_FLOAT_EQ(value(5), static_cast<float>(std::sqrt(0.5)));
     EXPECT_NEAR(value(6), 0.0f, 1e-7);
+    lo_message_free(message);
+
+    // A device that predicts: after the pose, 1 for a predicted one.
+    OscPublisher predicting(form);
+    ASSERT_TRUE(predicting.open("127.0.0.1:9", 0, error)) << error;
+    predicting.addDevice("d", 1, 1, 0, 0, true);
+    predicting.record(0, &entry, nullptr, true);
+    message = lo_message_deserialise(const_cast<unsigned char*>(predicting.lastBundle()) + 20,
+                                     predicting.lastBundleSize() - 20, &result);
+    ASSERT_NE(message, nullptr) << result;
+    EXPECT_STREQ(lo_message_get_types(message), "fffffffi");
+    std::int32_t flag = 0;
+    std::memcpy(&flag, lo_message_get_argv(message)[7], sizeof flag);
+    EXPECT_EQ(flag, 1);
     lo_message_free(message);
 }
 

@@ -17,11 +17,9 @@
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -33,12 +31,11 @@
 #include "host/ConfigFile.h"
 #include "host/DeviceRunner.h"
 #include "host/HostStorage.h"
+#include "kit/HostProcess.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
 #include "kit/TextFile.h"
 #include "vantrel/SharedStorages.h"
-
-extern char** environ;
 
 namespace {
 
@@ -52,86 +49,7 @@ double now()
 using kit::contentOf;
 using kit::linesOf;
 
-// vantrel-host run with a configuration and options, in a process of its
-// own, its standard output and error in files that the test reads while it
-// runs.
-class HostProcess {
-public:
-    HostProcess(const std::string& config, const std::vector<std::string>& options) : config_(config)
-    {
-        std::vector<std::string> words{VANTREL_HOST_PATH, "run", config_.path(), "--format", "jsonl"};
-        words.insert(words.end(), options.begin(), options.end());
-        std::vector<char*> arguments;
-        for (std::string& word : words) {
-            arguments.push_back(word.data());
-        }
-        arguments.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, out_.path().c_str(), O_WRONLY | O_TRUNC, 0);
-        posix_spawn_file_actions_addopen(&files, 2, err_.path().c_str(), O_WRONLY | O_TRUNC, 0);
-        started_ = posix_spawn(&pid_, arguments[0], &files, nullptr, arguments.data(), environ) == 0;
-        posix_spawn_file_actions_destroy(&files);
-    }
-    ~HostProcess()
-    {
-        if (started_ && status_ < 0) {
-            ::kill(pid_, SIGKILL);
-            wait();
-        }
-    }
-    HostProcess(const HostProcess&) = delete;
-    HostProcess& operator=(const HostProcess&) = delete;
-
-    bool started() const { return started_; }
-    const std::string& configPath() const { return config_.path(); }
-    void signal(int number) const { ::kill(pid_, number); }
-    // The exit status (-1: ended otherwise).
-    int wait()
-    {
-        int status = 0;
-        if (status_ < 0 && ::waitpid(pid_, &status, 0) == pid_) {
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
-        }
-        return status_;
-    }
-    std::vector<std::string> out() const { return linesOf(contentOf(out_.path())); }
-    std::string err() const { return contentOf(err_.path()); }
-    // The host's own lines ("vantrel-host: ...") that contain text.
-    std::vector<std::string> said(const std::string& text) const
-    {
-        std::vector<std::string> lines;
-        for (const std::string& line : linesOf(err())) {
-            if (line.rfind("vantrel-host: ", 0) == 0 && line.find(text) != std::string::npos) {
-                lines.push_back(line);
-            }
-        }
-        return lines;
-    }
-    // Waits until a line of standard output contains text; false after
-    // timeoutSeconds.
-    bool waitForLine(const std::string& text, double timeoutSeconds) const
-    {
-        const double until = now() + timeoutSeconds;
-        while (now() < until) {
-            for (const std::string& line : out()) {
-                if (line.find(text) != std::string::npos) {
-                    return true;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
-private:
-    kit::TempFile config_;
-    kit::TempFile out_{""};
-    kit::TempFile err_{""};
-    pid_t pid_ = 0;
-    bool started_ = false;
-    int status_ = -1;
-};
+using kit::HostProcess;
 
 // A flock of an ERC and two sensors going round, on a stable link name.
 struct LinkedFlock {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host/ConfigFile.h"
 #include "host/ModuleKeyword.h"
 #include "kit/DeviceHost.h"
 #include "kit/StdoutCapture.h"
@@ -69,6 +70,19 @@ TEST(ModuleKeyword, EveryKeywordOfTheListIsTheModules)
         }
         for (const char* name : entry.names) {
             if (name == nullptr) {
+                continue;
+            }
+            if (std::string(entry.layer) == "host") {
+                // The host's own: the module does not know it, and the host
+                // takes it out of the block that the module gets.
+                EXPECT_FALSE(moduleTakes(name, examples.front())) << name;
+                host::ConfigFile file;
+                ASSERT_TRUE(file.parse("device d libvantrel.so 2\n" + std::string(name) + " " + examples.front() +
+                                           "\nport COM3\n",
+                                       "host.cfg"))
+                    << name;
+                EXPECT_EQ(file.devices()[0].options->block()->lineCount, 1u) << name;
+                EXPECT_EQ(host::findModuleKeyword(name), &entry);
                 continue;
             }
             for (const std::string& arguments : examples) {

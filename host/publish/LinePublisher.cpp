@@ -10,7 +10,12 @@
 namespace host {
 
 LinePublisher::LinePublisher(std::FILE* stream, Format format, bool ownsStream, std::string name, PoseForm form)
-    : stream_(stream), format_(format), form_(form), ownsStream_(ownsStream), name_(std::move(name))
+    : stream_(stream),
+      format_(format),
+      form_(form),
+      ownsStream_(ownsStream),
+      live_(platform::isLiveStream(stream)),
+      name_(std::move(name))
 {
 }
 
@@ -33,11 +38,13 @@ LinePublisher::~LinePublisher()
 void LinePublisher::begin(const std::vector<DeviceInfo>& devices)
 {
     names_.clear();
+    predictedColumn_ = false;
     for (const DeviceInfo& device : devices) {
         names_.push_back(format_ == Format::Csv ? csvDeviceName(device.name) : jsonDeviceName(device.name));
+        predictedColumn_ = predictedColumn_ || device.predictMicroseconds != 0;
     }
     if (format_ == Format::Csv && stream_ != nullptr) {
-        std::fputs(csvHeader(form_.rotation), stream_);
+        std::fputs(csvHeader(form_.rotation, predictedColumn_).c_str(), stream_);
     }
     begun_ = true;
 }
@@ -52,11 +59,21 @@ void LinePublisher::publish(const ReceivedRecord& record)
         if (sample.device >= names_.size()) {
             continue;
         }
-        const std::size_t length = format_ == Format::Csv ? csvLine(line_, sample, names_[sample.device], form_)
-                                                          : jsonLine(line_, sample, names_[sample.device], form_);
+        const std::size_t length = format_ == Format::Csv
+                                       ? csvLine(line_, sample, names_[sample.device], form_, predictedColumn_)
+                                       : jsonLine(line_, sample, names_[sample.device], form_);
         if (std::fwrite(line_, 1, length, stream_) != length && error_ == 0) {
             error_ = errno;
         }
+    }
+    writeOut();
+}
+
+void LinePublisher::writeOut()
+{
+    // A failure shows in the stream's error flag, which refresh looks at.
+    if (live_ && std::fflush(stream_) != 0 && error_ == 0) {
+        error_ = errno;
     }
 }
 
@@ -66,9 +83,11 @@ void LinePublisher::status(const DeviceStatus& status)
         return;
     }
     const std::size_t length = format_ == Format::Csv
-                                   ? statusCsvLine(line_, status, names_[status.device], form_.rotation)
+                                   ? statusCsvLine(line_, status, names_[status.device], form_.rotation,
+                                                   predictedColumn_)
                                    : statusJsonLine(line_, status, names_[status.device]);
     std::fwrite(line_, 1, length, stream_);
+    writeOut();
 }
 
 void LinePublisher::refresh()

@@ -1,8 +1,9 @@
 #pragma once
 // Samples as lines of text on a stream: JSON lines or CSV (with its header
 // first). Standard output when it is not a terminal, and the record file.
-// Lines go into the stream's buffer; refresh writes them out, so a reader at
-// the other end of a pipe sees them within a refresh period.
+// On a stream that another program reads as it comes (a pipe, a socket, a
+// terminal) each record's lines are written out at once; on a file they go
+// into the stream's buffer and refresh writes them out.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -44,10 +45,15 @@ public:
     static Format formatOf(const std::string& fileName);
 
 private:
+    // The lines so far to a live stream.
+    void writeOut();
+
     std::FILE* stream_;
     Format format_;
     PoseForm form_;
     bool ownsStream_;
+    bool live_;  // written out with each record
+    bool predictedColumn_ = false;  // CSV: a device predicts
     bool broken_ = false;
     bool begun_ = false;
     int error_ = 0;  // the system's error code of the first failed write

@@ -30,8 +30,10 @@ void LiveTable::begin(const std::vector<DeviceInfo>& devices)
         lines_[d].recordsBefore = devices[d].records != nullptr ? devices[d].records->load() : 0;
     }
     rows_.clear();
+    predicting_ = false;
     for (std::uint32_t d = 0; d < devices.size(); ++d) {
         const DeviceInfo& device = devices[d];
+        predicting_ = predicting_ || device.predictMicroseconds != 0;
         for (std::uint32_t k = 0; k < device.trackerCount; ++k) {
             Row row;
             row.device = d;
@@ -123,6 +125,7 @@ void LiveTable::take(const HostSample& sample)
     ++latest.samples;
     if (sample.tracker) {
         std::memcpy(latest.pose, sample.pose, sizeof latest.pose);
+        latest.predicted = sample.predicted;
     } else {
         latest.buttonCount = sample.buttonCount > 32 ? 32 : sample.buttonCount;
         std::memcpy(latest.buttonBits, sample.buttonBits, sizeof latest.buttonBits);
@@ -169,9 +172,11 @@ void LiveTable::draw()
         text += "\x1b[" + std::to_string(drawnLines_) + "A";
     }
     char line[256];
-    std::snprintf(line, sizeof line, "\x1b[2K%-12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s %9s  %s\n", "device",
-                  "ID", "x ft", "y ft", "z ft", "azimuth", "elevation", "roll", "buttons", "samples/s", "records/s",
-                  "state");
+    // The state's column as wide as its longest text when another follows.
+    const int stateWidth = predicting_ ? 24 : 0;
+    std::snprintf(line, sizeof line, "\x1b[2K%-12s %3s %10s %10s %10s %11s %11s %11s  %-8s %9s %9s  %-*s%s\n",
+                  "device", "ID", "x ft", "y ft", "z ft", "azimuth", "elevation", "roll", "buttons", "samples/s",
+                  "records/s", stateWidth, "state", predicting_ ? " predicted" : "");
     text += line;
     for (const Row& row : rows_) {
         const Latest& tracker = trackers_[row.tracker - 1];
@@ -193,10 +198,10 @@ void LiveTable::draw()
         if (devices_[row.device].records != nullptr) {
             std::snprintf(records, sizeof records, "%.1f", lines_[row.device].rate);
         }
-        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f %9s  %s\n",
+        std::snprintf(line, sizeof line, "\x1b[2K%-12.12s %3u %10s %10s %10s %11s %11s %11s  %-8s %9.1f %9s  %-*s%s\n",
                       devices_[row.device].name.c_str(), static_cast<unsigned>(row.tracker), values[0], values[1],
-                      values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate, records,
-                      stateText(lines_[row.device]).c_str());
+                      values[2], values[3], values[4], values[5], buttons.c_str(), tracker.rate, records, stateWidth,
+                      stateText(lines_[row.device]).c_str(), predictionText(row).c_str());
         text += line;
     }
     // A controller without a known tracker: a row of its own, its ID as C1.
@@ -218,6 +223,26 @@ void LiveTable::draw()
     std::fputs(text.c_str(), terminal_);
     std::fflush(terminal_);
     drawnLines_ = static_cast<int>(rows_.size()) + 1 + ownRows;
+}
+
+// " 20 ms" for a predicted pose, " no" for one as measured, " -" where the
+// device does not predict; nothing when no device predicts.
+std::string LiveTable::predictionText(const Row& row) const
+{
+    if (!predicting_) {
+        return {};
+    }
+    const Latest& tracker = trackers_[row.tracker - 1];
+    const std::uint32_t horizon = devices_[row.device].predictMicroseconds;
+    if (horizon == 0 || !tracker.seen) {
+        return " -";
+    }
+    if (!tracker.predicted) {
+        return " no";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, " %g ms", horizon / 1000.0);
+    return text;
 }
 
 std::string LiveTable::buttonText(const Latest& controller)

@@ -3,8 +3,9 @@
 // position in feet, angles in degrees, the buttons of the controller of the
 // same unit, the samples per second (changed samples of that tracker), and
 // the device's records per second (every record that arrived, changed or
-// not) and state; redrawn in place at each refresh (the host refreshes at
-// most 30 times a second).
+// not) and state, and where a device predicts, whether the pose shown is
+// the prediction (its horizon, "20 ms") or as measured ("no"); redrawn in
+// place at each refresh (the host refreshes at most 30 times a second).
 //
 // Which tracker a controller belongs to, the samples say: the module
 // publishes one unit's record per recvData, so a controller sample that comes
@@ -45,6 +46,7 @@ private:
         std::int32_t pose[6] = {};
         std::uint32_t buttonCount = 0;
         std::uint8_t buttonBits[4] = {};
+        bool predicted = false;
         std::uint64_t samples = 0;       // since the start
         std::uint64_t samplesBefore = 0; // at the last rate update
         double rate = 0.0;
@@ -65,12 +67,14 @@ private:
     void pair(const ReceivedRecord& record);
     void draw();
     static std::string buttonText(const Latest& controller);
+    std::string predictionText(const Row& row) const;
     static std::string stateText(const Line& line);
 
     std::FILE* terminal_;
     std::vector<DeviceInfo> devices_;
     std::vector<Line> lines_;
     std::vector<Row> rows_;
+    bool predicting_ = false;  // a device predicts: the column "predicted"
     Latest trackers_[32];
     Latest controllers_[32];
     std::uint32_t unitTracker_[32] = {};  // per controller: the tracker of its unit; 0: not known

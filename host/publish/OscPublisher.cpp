@@ -91,7 +91,7 @@ std::string OscPublisher::addressPart(const std::string& deviceName)
 }
 
 void OscPublisher::addDevice(const std::string& deviceName, std::uint32_t trackerFirst, std::uint32_t trackerCount,
-                             std::uint32_t controllerFirst, std::uint32_t controllerCount)
+                             std::uint32_t controllerFirst, std::uint32_t controllerCount, bool predicts)
 {
     const std::string prefix = "/vantrel/" + addressPart(deviceName);
     for (std::uint32_t id = trackerFirst; id < trackerFirst + trackerCount && id >= 1 && id <= kSharedListCapacity;
@@ -103,6 +103,10 @@ void OscPublisher::addDevice(const std::string& deviceName, std::uint32_t tracke
             for (int i = 0; i < 3 + host::orientationCount(form_.rotation); ++i) {
                 lo_message_add_float(address.message, 0.0f);
             }
+            if (predicts) {
+                lo_message_add_int32(address.message, 0);
+            }
+            address.predicts = predicts;
             lo_message_get_argv(address.message);  // liblo makes the argument table on first use
         }
     }
@@ -118,7 +122,7 @@ void OscPublisher::begin(const std::vector<host::DeviceInfo>& devices)
 {
     for (const host::DeviceInfo& device : devices) {
         addDevice(device.name, device.firstTracker, device.trackerCount, device.firstController,
-                  device.controllerCount);
+                  device.controllerCount, device.predictMicroseconds != 0);
         statusPaths_.push_back("/vantrel/" + addressPart(device.name) + "/status");
     }
 }
@@ -179,7 +183,8 @@ bool OscPublisher::appendMessage(const Address& address)
     return true;
 }
 
-void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const ControllerData* controller)
+void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const ControllerData* controller,
+                          bool predicted)
 {
     const std::lock_guard<std::mutex> guard(mutex_);
     Address* trackerAddress = nullptr;
@@ -208,6 +213,9 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
                 for (int i = 0; i < count; ++i) {
                     setArgument(argv[3 + i], static_cast<float>(values[i]));
                 }
+            }
+            if (trackerAddress->predicts) {
+                setArgument(argv[3 + host::orientationCount(form_.rotation)], static_cast<std::int32_t>(predicted));
             }
         }
     }

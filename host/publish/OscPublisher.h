@@ -4,6 +4,8 @@
 //   /vantrel/<device>/tracker/<id>     x y z (feet) azimuth elevation roll (degrees), 6 floats
 //                                      (x y z in the units of --units; with --rotation quaternion
 //                                      qw qx qy qz, with matrix m00 .. m22 in place of the angles)
+//                                      and, for a device that predicts, an int: 1 when the pose is the
+//                                      prediction, 0 when it is as measured
 //   /vantrel/<device>/controller/<id>  button bits (int: button n is bit n-1), then the valuators (floats)
 // and one per change of a device's state, time-tagged with the change:
 //   /vantrel/<device>/status           ok, silent, lost or reconnecting (a string)
@@ -40,12 +42,15 @@ public:
 
     // Prepares the messages of a device's output trackers and controllers
     // (the IDs trackerFirst.. and controllerFirst.., as in the storages).
+    // predicts: the device's trackers carry whether their pose is predicted.
     void addDevice(const std::string& deviceName, std::uint32_t trackerFirst, std::uint32_t trackerCount,
-                   std::uint32_t controllerFirst, std::uint32_t controllerCount);
+                   std::uint32_t controllerFirst, std::uint32_t controllerCount, bool predicts = false);
 
     // Sends one bundle for one received record: the tracker entry and/or the
-    // controller entry that it changed (null for the one it did not).
-    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller);
+    // controller entry that it changed (null for the one it did not);
+    // predicted: the tracker's pose is the prediction.
+    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller,
+                bool predicted = false);
 
     // As a publisher: begin prepares the devices' messages, publish sends,
     // finish says the figures below on standard error.
@@ -53,7 +58,7 @@ public:
     void begin(const std::vector<host::DeviceInfo>& devices) override;
     void publish(const host::ReceivedRecord& received) override
     {
-        record(received.device, received.tracker, received.controller);
+        record(received.device, received.tracker, received.controller, received.predicted);
     }
     // A status bundle; made when the state changes (seldom), not per sample.
     void status(const host::DeviceStatus& status) override;
@@ -76,6 +81,7 @@ private:
         std::string path;
         lo_message message = nullptr;
         std::uint32_t valuators = 0;
+        bool predicts = false;  // a tracker's: the flag after the pose
     };
 
     static std::string addressPart(const std::string& deviceName);

@@ -81,6 +81,32 @@ void orientationQuaternion(double azimuth, double elevation, double roll, double
     quaternion[3] = sign * z / norm;
 }
 
+void orientationAngles(const double (&quaternion)[4], double& azimuth, double& elevation, double& roll)
+{
+    const double w = quaternion[0], x = quaternion[1], y = quaternion[2], z = quaternion[3];
+    // The entries of the matrix (see orientationMatrix) that the angles come
+    // from.
+    const double m2 = 2.0 * (x * z + w * y);
+    const double m5 = 2.0 * (y * z - w * x);
+    const double m8 = 1.0 - 2.0 * (x * x + y * y);
+    const double m3 = 2.0 * (x * y + w * z);
+    const double m4 = 1.0 - 2.0 * (x * x + z * z);
+    const double m0 = 1.0 - 2.0 * (y * y + z * z);
+    const double m6 = 2.0 * (x * z - w * y);
+    const double sinE = -m5 < -1.0 ? -1.0 : -m5 > 1.0 ? 1.0 : -m5;
+    elevation = std::asin(sinE) / kRadiansPerDegree;
+    if (std::sqrt(m3 * m3 + m4 * m4) > 1e-9) {
+        azimuth = std::atan2(m2, m8) / kRadiansPerDegree;
+        roll = std::atan2(m3, m4) / kRadiansPerDegree;
+    } else {
+        // cos E = 0: m0 = cos(A -+ R), m6 = -sin(A -+ R); roll 0.
+        azimuth = std::atan2(-m6, m0) / kRadiansPerDegree;
+        roll = 0.0;
+    }
+    azimuth = azimuth <= -180.0 ? azimuth + 360.0 : azimuth;
+    roll = roll <= -180.0 ? roll + 360.0 : roll;
+}
+
 int orientationValues(Rotation rotation, const std::int32_t (&pose)[6], double (&values)[9])
 {
     const double azimuth = pose[3] / 100000.0;

@@ -26,6 +26,12 @@ void orientationMatrix(double azimuth, double elevation, double roll, double (&m
 // The same rotation as a unit quaternion w, x, y, z with w >= 0.
 void orientationQuaternion(double azimuth, double elevation, double roll, double (&quaternion)[4]);
 
+// The angles in degrees (azimuth and roll in (-180, 180], elevation in
+// [-90, 90]) of the rotation that a unit quaternion w, x, y, z stands for;
+// at elevation +-90 degrees, where azimuth and roll turn about one axis, with
+// roll 0.
+void orientationAngles(const double (&quaternion)[4], double& azimuth, double& elevation, double& roll);
+
 // The orientation of a published pose (x 100000: x, y, z, azimuth, elevation,
 // roll) in the given form: 3 Euler angles in degrees, 4 quaternion or 9
 // matrix values. Returns how many.

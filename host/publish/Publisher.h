@@ -22,6 +22,11 @@ struct HostSample {
     std::int32_t pose[6] = {};       // trackers: x, y, z (feet), azimuth, elevation, roll (degrees), x 100000
     std::uint32_t buttonCount = 0;   // controllers: number of buttons (0..32)
     std::uint8_t buttonBits[4] = {}; // button n is bit (n-1) mod 8 of byte (n-1) div 8
+    // Trackers of a device that predicts (--predict): whether pose is the
+    // prediction (true) or, at the start of a run of samples, after a gap
+    // or when the sensor's samples stopped, the pose as measured (false).
+    bool predicts = false;
+    bool predicted = false;
 };
 
 // A device as the publishers see it, once its init has reserved its entries.
@@ -34,6 +39,9 @@ struct DeviceInfo {
     // The argument of its hemisphere option line as written (+z, -x, ...);
     // empty without one (the module's default, +z).
     std::string hemisphere;
+    // How far ahead the device's tracker poses are predicted (--predict, its
+    // `predict` line); 0: not at all.
+    std::uint32_t predictMicroseconds = 0;
     // The records that reached the device so far (published or not; modulo
     // 2^32), counted by its thread; valid until finish. Null where not known
     // (`watch`).
@@ -46,12 +54,17 @@ struct DeviceInfo {
 // What one recvData of a device published (for `watch`: one entry of another
 // host's journal). The record's entries as the storages hold them (network
 // byte order; the first changed tracker and controller entry, null for a kind
-// that did not change), and every changed entry as a HostSample, trackers
-// first. Valid for the call only.
+// that did not change; a tracker's pose predicted where the device predicts),
+// and every changed entry as a HostSample, trackers first. Valid for the call
+// only.
 struct ReceivedRecord {
     std::uint32_t device = 0;  // index into the run's devices
     const TrackerData* tracker = nullptr;
     const ControllerData* controller = nullptr;
+    // When the tracker entry's pose is the prediction: true, and the entry as
+    // the storages hold it, with the pose as measured (else null).
+    bool predicted = false;
+    const TrackerData* measured = nullptr;
     const HostSample* samples = nullptr;
     std::uint32_t sampleCount = 0;
 };

@@ -1,15 +1,17 @@
 #include "PublisherList.h"
 
 // Every output of the host, one line each, in the order in which a run makes
-// them (and finishes them the other way round). Each names the maker that its
-// publisher's file defines: it returns the publisher when the options ask for
-// it, null when they do not, and null with the reason when it cannot be made.
+// them (and finishes them the other way round); among the concurrent ones it
+// is also the order in which each record reaches them, the cheapest first.
+// Each names the maker that its publisher's file defines: it returns the
+// publisher when the options ask for it, null when they do not, and null
+// with the reason when it cannot be made.
 #define VANTREL_PUBLISHERS(PUBLISHER)                          \
     PUBLISHER(makeLiveTable)           /* --format table */     \
     PUBLISHER(makeStandardOutputLines) /* --format jsonl|csv */ \
     PUBLISHER(makeRecordFile)          /* --record FILE */      \
-    PUBLISHER(makeOscPublisher)        /* --osc HOST:PORT */    \
     PUBLISHER(makeSharedStorages)      /* --shm NAME */         \
+    PUBLISHER(makeOscPublisher)        /* --osc HOST:PORT */    \
     PUBLISHER(makeHttpView)            /* --http PORT */        \
     /* the next one here */
 

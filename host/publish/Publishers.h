@@ -1,8 +1,8 @@
 #pragma once
 // Every publisher of a run, in the order of the list (PublisherList.cpp), and
-// how the run calls them: the serialised ones one at a time behind one lock,
-// the concurrent ones straight from the device threads. Itself a publisher
-// that any thread may call.
+// how the run calls them: the concurrent ones straight from the device
+// threads, then the serialised ones one at a time behind one lock. Itself a
+// publisher that any thread may call.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,18 +40,20 @@ public:
     std::string breakage() const override;
 
 private:
-    // The serialised publishers behind the lock, then the concurrent ones.
+    // The concurrent publishers first (they never wait, so a consumer of the
+    // shared storages or OSC never waits for the lines' lock or their
+    // writes), then the serialised ones behind the lock.
     template <typename Call>
     void deliver(Call call)
     {
+        for (Publisher* publisher : concurrent_) {
+            call(*publisher);
+        }
         if (!serialised_.empty()) {
             std::lock_guard<std::mutex> lock(mutex_);
             for (Publisher* publisher : serialised_) {
                 call(*publisher);
             }
-        }
-        for (Publisher* publisher : concurrent_) {
-            call(*publisher);
         }
     }
 

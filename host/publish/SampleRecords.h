@@ -12,7 +12,12 @@ namespace host {
 void trackerSample(const TrackerData& entry, std::uint32_t device, std::uint32_t id, HostSample& sample);
 void controllerSample(const ControllerData& entry, std::uint32_t device, std::uint32_t id, HostSample& sample);
 
-// A 32-bit field of a storage entry (network byte order) in host order.
+// A 32-bit field of a storage entry (network byte order) in host order, and
+// a value in host order as such a field.
 std::uint32_t fromNetworkOrder(std::uint32_t value);
+inline std::uint32_t toNetworkOrder(std::uint32_t value)
+{
+    return fromNetworkOrder(value);  // the same exchange of bytes either way
+}
 
 }  // namespace host

@@ -168,6 +168,9 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
         at = put(out, at, ",\"tracker\":");
         at = putNumber(out, at, sample.id);
         at = putPose(out, at, sample, form, true);
+        if (sample.predicts) {
+            at = put(out, at, sample.predicted ? ",\"predicted\":true" : ",\"predicted\":false");
+        }
     } else {
         at = put(out, at, ",\"controller\":");
         at = putNumber(out, at, sample.id);
@@ -181,22 +184,18 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
     return put(out, at, "}\n");
 }
 
-const char* csvHeader(Rotation rotation)
+std::string csvHeader(Rotation rotation, bool predictedColumn)
 {
-    switch (rotation) {
-    case Rotation::Quaternion:
-        return "time,device,tracker,x,y,z,qw,qx,qy,qz,controller,buttons,status,since,attempt\n";
-    case Rotation::Matrix:
-        return "time,device,tracker,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,controller,buttons,status,since,"
-               "attempt\n";
-    case Rotation::Euler:
-        break;
+    std::string header = "time,device,tracker,x,y,z";
+    const char* const* names = orientationNames(rotation);
+    for (int i = 0; i < orientationCount(rotation); ++i) {
+        header += std::string(",") + names[i];
     }
-    return "time,device,tracker,x,y,z,azimuth,elevation,roll,controller,buttons,status,since,attempt\n";
+    return header + ",controller,buttons,status,since,attempt" + (predictedColumn ? ",predicted\n" : "\n");
 }
 
 std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
-                    const PoseForm& form)
+                    const PoseForm& form, bool predictedColumn)
 {
     std::size_t at = putTime(out, 0, sample);
     at = put(out, at, ",");
@@ -205,7 +204,11 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
     if (sample.tracker) {
         at = putNumber(out, at, sample.id);
         at = putPose(out, at, sample, form, false);
-        return put(out, at, ",,,,,\n");
+        at = put(out, at, ",,,,,");
+        if (predictedColumn) {
+            at = put(out, at, !sample.predicts ? "," : sample.predicted ? ",1" : ",0");
+        }
+        return put(out, at, "\n");
     }
     // The tracker's columns empty: its ID, the position, the orientation.
     const int columns = 4 + orientationCount(form.rotation);
@@ -217,7 +220,7 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
     for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {
         at = put(out, at, button(sample, n) ? "1" : "0");
     }
-    return put(out, at, ",,,\n");
+    return put(out, at, predictedColumn ? ",,,,\n" : ",,,\n");
 }
 
 const char* stateName(DeviceStatus::State state)
@@ -249,7 +252,7 @@ std::size_t statusJsonLine(char (&out)[kSampleTextSize], const DeviceStatus& sta
 }
 
 std::size_t statusCsvLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device,
-                          Rotation rotation)
+                          Rotation rotation, bool predictedColumn)
 {
     std::size_t at = putTime(out, 0, status.seconds, status.microseconds);
     at = put(out, at, ",");
@@ -267,7 +270,7 @@ std::size_t statusCsvLine(char (&out)[kSampleTextSize], const DeviceStatus& stat
     if (status.state == DeviceStatus::State::Reconnecting && status.attempt != 0) {
         at = putNumber(out, at, status.attempt);
     }
-    return put(out, at, "\n");
+    return put(out, at, predictedColumn ? ",\n" : "\n");
 }
 
 }  // namespace host

@@ -24,6 +24,8 @@ std::string csvDeviceName(const std::string& name);
 // One JSON object and a line end:
 //   {"time":T,"device":D,"tracker":ID,"x":..,"y":..,"z":..,"azimuth":..,"elevation":..,"roll":..}
 //   {"time":T,"device":D,"controller":ID,"buttons":[0,1,0]}
+// and for a tracker of a device that predicts, after the orientation,
+// "predicted":true (the pose is the prediction) or false (as measured).
 // device: the name as jsonDeviceName gives it. form: x, y, z in feet (exactly
 // the published value, five decimals), inches (five) or metres (six);
 // the orientation as azimuth, elevation, roll in degrees (exactly as
@@ -33,11 +35,14 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
                      const PoseForm& form = PoseForm());
 
 // The CSV header and one row with the same columns (empty where a column does
-// not apply; buttons as a string of 0 and 1, button 1 first). The last three
-// columns, status, since and attempt, are those of the status rows.
-const char* csvHeader(Rotation rotation = Rotation::Euler);
+// not apply; buttons as a string of 0 and 1, button 1 first). The columns
+// status, since and attempt are those of the status rows. With
+// predictedColumn (a run in which a device predicts) a last column
+// predicted: 1 or 0 on the tracker rows of a device that predicts (as in the
+// JSON lines), empty elsewhere.
+std::string csvHeader(Rotation rotation = Rotation::Euler, bool predictedColumn = false);
 std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, const std::string& device,
-                    const PoseForm& form = PoseForm());
+                    const PoseForm& form = PoseForm(), bool predictedColumn = false);
 
 // A device's state as the outputs name it: ok, silent, lost, reconnecting.
 const char* stateName(DeviceStatus::State state);
@@ -50,6 +55,6 @@ const char* stateName(DeviceStatus::State state);
 // columns empty). Returns the length.
 std::size_t statusJsonLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device);
 std::size_t statusCsvLine(char (&out)[kSampleTextSize], const DeviceStatus& status, const std::string& device,
-                          Rotation rotation = Rotation::Euler);
+                          Rotation rotation = Rotation::Euler, bool predictedColumn = false);
 
 }  // namespace host

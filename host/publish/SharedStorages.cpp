@@ -112,7 +112,8 @@ bool SharedStorages::create(const std::string& name, std::uint32_t mode, std::st
 }
 
 bool SharedStorages::addDevice(const char* deviceName, std::uint32_t trackerFirst, std::uint32_t trackerCount,
-                               std::uint32_t controllerFirst, std::uint32_t controllerCount)
+                               std::uint32_t controllerFirst, std::uint32_t controllerCount,
+                               std::uint32_t predictMicroseconds)
 {
     const auto within = [](std::uint32_t first, std::uint32_t count) {
         return count == 0 || (first >= 1 && first - 1 + std::uint64_t{count} <= kSharedListCapacity);
@@ -128,6 +129,7 @@ bool SharedStorages::addDevice(const char* deviceName, std::uint32_t trackerFirs
     device.trackerCount = trackerCount;
     device.controllerFirst = controllerFirst;
     device.controllerCount = controllerCount;
+    device.predictMicroseconds = predictMicroseconds;
     host::shared::copyOut(&header_->devices[deviceCount_], &device, sizeof device);
     ++deviceCount_;
     if (trackerCount != 0 && trackerFirst + trackerCount - 1 > trackerCount_) {
@@ -148,7 +150,7 @@ void SharedStorages::begin(const std::vector<host::DeviceInfo>& devices)
 {
     for (const host::DeviceInfo& device : devices) {
         addDevice(device.name.c_str(), device.firstTracker, device.trackerCount, device.firstController,
-                  device.controllerCount);
+                  device.controllerCount, device.predictMicroseconds);
     }
     setRunning();
 }
@@ -186,42 +188,68 @@ void SharedStorages::appendSlot(SharedJournalSlot& slot)
 // The record into its list entry (its writes counted in `writes`, one per
 // entry) and into the next journal slot; a record of an entry outside the
 // lists is left out.
+namespace {
+
+// A tracker entry's prediction, from what the slot of the same record says;
+// a controller entry has none.
+void setPoseFacts(SharedTrackerEntry& entry, const SharedJournalSlot& slot)
+{
+    entry.flags = slot.flags;
+    std::memcpy(entry.measured, slot.measured, sizeof entry.measured);
+}
+
+void setPoseFacts(SharedControllerEntry&, const SharedJournalSlot&) {}
+
+}  // namespace
+
 template <typename Entry>
 void SharedStorages::publishEntry(SharedRecordKind kind, std::uint32_t listOffset, std::uint32_t* writes,
-                                  std::uint32_t device, const decltype(Entry::record)& record)
+                                  std::uint32_t device, const decltype(Entry::record)& record, const PoseFacts& facts)
 {
     const std::uint32_t index = host::fromNetworkOrder(record.storageIndex);
     if (index < 1 || index > kSharedListCapacity) {
         return;
     }
-    Entry entry{};
-    entry.sequence = entry.sequenceEnd = ++writes[index - 1];
-    entry.record = record;
-    host::shared::writeFramed(block_ + listOffset + (index - 1) * sizeof entry, &entry, sizeof entry,
-                              offsetof(Entry, sequence), offsetof(Entry, sequenceEnd));
     SharedJournalSlot slot{};
     slot.kind = kind;
     slot.entry = static_cast<std::uint16_t>(index);
     slot.device = device;
     std::memcpy(&slot.record, &record, sizeof record);
+    slot.flags = facts.flags;
+    if (facts.measured != nullptr) {
+        std::memcpy(slot.measured, facts.measured, sizeof slot.measured);
+    }
+    Entry entry{};
+    entry.sequence = entry.sequenceEnd = ++writes[index - 1];
+    entry.record = record;
+    setPoseFacts(entry, slot);
+    host::shared::writeFramed(block_ + listOffset + (index - 1) * sizeof entry, &entry, sizeof entry,
+                              offsetof(Entry, sequence), offsetof(Entry, sequenceEnd));
     appendSlot(slot);
 }
 
-void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller)
+void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller,
+                            bool predicted, const TrackerData* measured)
 {
     if (header_ == nullptr || (tracker == nullptr && controller == nullptr)) {
         return;
     }
     std::lock_guard<std::mutex> lock(writing_);
     if (tracker != nullptr) {
+        PoseFacts facts;
+        facts.flags = predicted && measured != nullptr ? kSharedPosePredicted : 0u;
+        facts.measured = (facts.flags != 0 ? measured : tracker)->pose;
         publishEntry<SharedTrackerEntry>(kSharedTrackerRecord, kSharedTrackerListOffset, trackerWrites_, device,
-                                         *tracker);
+                                         *tracker, facts);
     }
     if (controller != nullptr) {
         publishEntry<SharedControllerEntry>(kSharedControllerRecord, kSharedControllerListOffset, controllerWrites_,
-                                            device, *controller);
+                                            device, *controller, PoseFacts());
     }
     host::shared::storeRelease(&header_->journalWritten, written_);
+    // Readers that wait for the count to change wake now (one system call
+    // that never blocks).
+    platform::wakeWordWaiters(&header_->journalWritten);
 }
 
 void SharedStorages::close()
@@ -232,6 +260,7 @@ void SharedStorages::close()
     {
         std::lock_guard<std::mutex> lock(writing_);
         host::shared::storeRelease(&header_->state, kSharedStateEnded);
+        platform::wakeWordWaiters(&header_->journalWritten);
     }
     platform::closeSharedMemory(memory_);
     block_ = nullptr;

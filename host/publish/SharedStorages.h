@@ -35,15 +35,18 @@ public:
     // Enters a device into the table, before setRunning. False when the
     // table is full or its entries are not within the lists.
     bool addDevice(const char* deviceName, std::uint32_t trackerFirst, std::uint32_t trackerCount,
-                   std::uint32_t controllerFirst, std::uint32_t controllerCount);
+                   std::uint32_t controllerFirst, std::uint32_t controllerCount,
+                   std::uint32_t predictMicroseconds = 0);
 
     // The devices are running: readers may follow.
     void setRunning();
 
     // Publishes the entries of one received record (network byte order, as
     // the storages held them): into their lists, and into the journal,
-    // tracker before controller.
-    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller);
+    // tracker before controller. predicted: the tracker's pose is a
+    // prediction, and measured (not null then) the entry as measured.
+    void record(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller,
+                bool predicted = false, const TrackerData* measured = nullptr);
 
     // Marks the block ended and lets go of it (also done by the destructor).
     void close();
@@ -54,7 +57,7 @@ public:
     void begin(const std::vector<host::DeviceInfo>& devices) override;
     void publish(const host::ReceivedRecord& received) override
     {
-        record(received.device, received.tracker, received.controller);
+        record(received.device, received.tracker, received.controller, received.predicted, received.measured);
     }
     // The device's status in the table (one atomic store).
     void status(const host::DeviceStatus& status) override;
@@ -64,9 +67,15 @@ private:
     // Why a block of the name that is there already cannot be replaced;
     // empty when it can.
     std::string leftOverProblem(const std::string& name);
+    // The prediction's part of a tracker entry and slot (nothing for a
+    // controller's).
+    struct PoseFacts {
+        std::uint32_t flags = 0;
+        const std::int32_t* measured = nullptr;  // six words, network byte order
+    };
     template <typename Entry>
     void publishEntry(SharedRecordKind kind, std::uint32_t listOffset, std::uint32_t* writes, std::uint32_t device,
-                      const decltype(Entry::record)& record);
+                      const decltype(Entry::record)& record, const PoseFacts& facts);
     void appendSlot(SharedJournalSlot& slot);
 
     platform::SharedMemory memory_;

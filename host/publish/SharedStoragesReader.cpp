@@ -58,6 +58,7 @@ SharedStoragesReader::Opened SharedStoragesReader::open(const std::string& name,
     platform::closeSharedMemory(memory_);
     name_ = name;
     read_ = 0;
+    written_ = 0;
     first_ = true;
     devicesTaken_ = false;
     torn_ = false;
@@ -320,6 +321,7 @@ bool SharedStoragesReader::poll(SharedJournalSlot* slots, Poll& result, std::str
     } else {
         torn_ = false;
     }
+    written_ = got.written;
     result.count = got.count;
     result.missed = got.missed;
     result.state = got.state;
@@ -330,6 +332,15 @@ bool SharedStoragesReader::poll(SharedJournalSlot* slots, Poll& result, std::str
         result.statuses[i] = got.statuses[i] <= kSharedDeviceReconnecting ? got.statuses[i] : kNoStatus;
     }
     return true;
+}
+
+void SharedStoragesReader::waitForSlots(std::uint32_t timeoutMicroseconds) const
+{
+    if (block_ == nullptr || first_ || read_ != written_) {
+        return;  // not polled yet, or slots wait (torn or beyond this poll's room)
+    }
+    const auto* header = reinterpret_cast<const SharedStoragesHeader*>(block_);
+    platform::waitWhileWordIs(&header->journalWritten, written_, timeoutMicroseconds);
 }
 
 bool SharedStoragesReader::hostAlive() const

@@ -50,6 +50,12 @@ public:
     // or shrank: then `message` says how.
     bool poll(SharedJournalSlot* slots, Poll& result, std::string& message);
 
+    // Waits until the host may have written slots that the last poll did not
+    // find, at most timeoutMicroseconds (the host wakes its waiters with each
+    // record; a block without a host, or a platform without wake-ups, costs
+    // the whole time). Returns at once when slots are known to wait.
+    void waitForSlots(std::uint32_t timeoutMicroseconds) const;
+
     // The header as read at open, with the device table once taken: every
     // field checked.
     const SharedStoragesHeader& header() const { return header_; }
@@ -73,6 +79,7 @@ private:
     const unsigned char* block_ = nullptr;
     SharedStoragesHeader header_{};
     std::uint32_t read_ = 0;
+    std::uint32_t written_ = 0;  // the host's count of slots at the last poll
     bool first_ = true;
     bool devicesTaken_ = false;
     // The slot that was torn at the last poll, and since when.

@@ -16,13 +16,19 @@
 //            on the paging file, committed at creation); a reader opens it
 //            with FILE_MAP_READ.
 //
-// Layout, version 2 (offsets from the start of the block, all multiples of 8):
+// Layout, version 3 (offsets from the start of the block, all multiples of 8):
 //
 //   0       SharedStoragesHeader (below), 4096 bytes reserved
-//   4096    tracker list: 32 SharedTrackerEntry records (64 bytes each)
-//   6144    controller list: 32 SharedControllerEntry records (192 bytes each)
-//   12288   journal: 512 SharedJournalSlot records (200 bytes each)
-//   114688  end of the block (`blockSize`)
+//   4096    tracker list: 32 SharedTrackerEntry records (96 bytes each)
+//   7168    controller list: 32 SharedControllerEntry records (192 bytes each)
+//   13312   journal: 512 SharedJournalSlot records (232 bytes each)
+//   132096  end of the block (`blockSize`)
+//
+// Version 3 added prediction (vantrel-host --predict, a device's `predict`
+// line): each device's horizon in the device table, and to every tracker
+// entry and journal slot the flags that say whether its pose is the
+// prediction and the pose as measured. Version 2 had neither (its entries
+// were 64 bytes, its slots 200, its device records 52).
 //
 // A reader checks `magic` and `version`, takes every offset and size from
 // the header rather than from this table, and checks each of them, every
@@ -50,6 +56,16 @@
 // words are relaxed atomic accesses; in other languages, any copy between two
 // loads that the machine does not reorder with it (on x86 every load).
 //
+// Prediction: a device whose `predictMicroseconds` is not 0 publishes its
+// trackers' poses predicted that far ahead, from the sensors' recent samples
+// (the host's doing; the module's storages keep the poses as measured). In
+// each of its tracker entries and slots, `record` holds the pose as
+// published and `measured` the pose as measured (network byte order, like
+// `record.pose`); kSharedPosePredicted in `flags` says that the two differ
+// by a prediction. Without it (a device that does not predict; the first
+// samples after a gap, a silence or a reconnection; a sensor whose samples
+// stopped) the pose is as measured and `measured` is the same.
+//
 // The journal: the lists hold the latest sample of every entry; the journal
 // holds every sample the host received, in order, so that a reader misses
 // none. After each received record the host appends one slot per changed
@@ -69,7 +85,7 @@
 
 // "vantrel" and a terminating zero.
 constexpr char kSharedStoragesMagic[8] = {'v', 'a', 'n', 't', 'r', 'e', 'l', '\0'};
-constexpr std::uint32_t kSharedStoragesVersion = 2;
+constexpr std::uint32_t kSharedStoragesVersion = 3;
 
 constexpr std::uint32_t kSharedHeaderOffset = 0;
 constexpr std::uint32_t kSharedHeaderAreaSize = 4096;
@@ -94,6 +110,11 @@ enum SharedDeviceStatus : std::uint32_t {
     kSharedDeviceReconnecting = 3,  // the host brings it up again
 };
 
+// Bits of `flags` of a tracker entry or slot.
+enum SharedPoseFlags : std::uint32_t {
+    kSharedPosePredicted = 1,  // record.pose is the prediction; measured is the pose as measured
+};
+
 // `kind` of a journal slot.
 enum SharedRecordKind : std::uint16_t {
     kSharedTrackerRecord = 1,
@@ -111,6 +132,7 @@ struct SharedDevice {
     std::uint32_t controllerFirst;    // 0 when the device has no controllers
     std::uint32_t controllerCount;
     std::uint32_t status;             // SharedDeviceStatus; written atomically, at any time
+    std::uint32_t predictMicroseconds; // how far ahead its tracker poses are predicted; 0: not at all
 };
 
 struct SharedStoragesHeader {
@@ -121,11 +143,11 @@ struct SharedStoragesHeader {
     std::uint32_t trackerListOffset;
     std::uint32_t controllerListOffset;
     std::uint32_t listCapacity;        // entries in each list, 32
-    std::uint32_t trackerEntrySize;    // sizeof(SharedTrackerEntry), 64
+    std::uint32_t trackerEntrySize;    // sizeof(SharedTrackerEntry), 96
     std::uint32_t controllerEntrySize; // sizeof(SharedControllerEntry), 192
     std::uint32_t journalOffset;
     std::uint32_t journalCapacity;     // slots, 512
-    std::uint32_t journalSlotSize;     // sizeof(SharedJournalSlot), 200
+    std::uint32_t journalSlotSize;     // sizeof(SharedJournalSlot), 232
     std::uint32_t hostProcessId;       // the process that created the block
     std::uint32_t trackerCount;        // entries of the tracker list that devices use
     std::uint32_t controllerCount;     // entries of the controller list that devices use
@@ -142,7 +164,10 @@ struct SharedStoragesHeader {
 struct SharedTrackerEntry {
     std::uint32_t sequence;     // first bookend
     std::uint32_t sequenceEnd;  // second bookend
-    TrackerData record;
+    TrackerData record;         // the pose as published
+    std::uint32_t flags;        // SharedPoseFlags
+    std::uint32_t reserved;
+    std::int32_t measured[6];   // the pose as measured (network byte order)
 };
 
 struct SharedControllerEntry {
@@ -158,9 +183,13 @@ struct SharedJournalSlot {
     std::uint32_t device;       // 0-based index into SharedStoragesHeader::devices
     std::uint32_t sequenceEnd;  // second bookend
     union {
-        TrackerData tracker;        // kind kSharedTrackerRecord
+        TrackerData tracker;        // kind kSharedTrackerRecord: the pose as published
         ControllerData controller;  // kind kSharedControllerRecord
     } record;
+    // kSharedTrackerRecord: as in SharedTrackerEntry; 0 for a controller.
+    std::uint32_t flags;
+    std::uint32_t reserved;
+    std::int32_t measured[6];
 };
 
 constexpr std::uint32_t kSharedControllerListOffset =
@@ -171,21 +200,26 @@ constexpr std::uint32_t kSharedJournalSlotSize = sizeof(SharedJournalSlot);
 constexpr std::uint32_t kSharedBlockSize =
     kSharedJournalOffset + kSharedJournalCapacity * kSharedJournalSlotSize;
 
-static_assert(sizeof(SharedDevice) == 52, "SharedDevice layout");
+static_assert(sizeof(SharedDevice) == 56, "SharedDevice layout");
 static_assert(offsetof(SharedDevice, status) == 48, "SharedDevice layout");
+static_assert(offsetof(SharedDevice, predictMicroseconds) == 52, "SharedDevice layout");
 static_assert(offsetof(SharedStoragesHeader, version) == 8, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, hostProcessId) == 52, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, deviceCount) == 64, "SharedStoragesHeader layout");
 static_assert(offsetof(SharedStoragesHeader, devices) == 68, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, state) == 1732, "SharedStoragesHeader layout");
-static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1736, "SharedStoragesHeader layout");
-static_assert(sizeof(SharedStoragesHeader) == 1748, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, state) == 1860, "SharedStoragesHeader layout");
+static_assert(offsetof(SharedStoragesHeader, journalWritten) == 1864, "SharedStoragesHeader layout");
+static_assert(sizeof(SharedStoragesHeader) == 1876, "SharedStoragesHeader layout");
 static_assert(sizeof(SharedStoragesHeader) <= kSharedHeaderAreaSize, "the header fits before the lists");
-static_assert(sizeof(SharedTrackerEntry) == 64 && offsetof(SharedTrackerEntry, record) == 8, "SharedTrackerEntry layout");
+static_assert(sizeof(SharedTrackerEntry) == 96 && offsetof(SharedTrackerEntry, record) == 8 &&
+                  offsetof(SharedTrackerEntry, flags) == 64 && offsetof(SharedTrackerEntry, measured) == 72,
+              "SharedTrackerEntry layout");
 static_assert(sizeof(SharedControllerEntry) == 192 && offsetof(SharedControllerEntry, record) == 8,
               "SharedControllerEntry layout");
 static_assert(offsetof(SharedJournalSlot, sequenceEnd) == 12, "SharedJournalSlot layout");
 static_assert(offsetof(SharedJournalSlot, record) == 16, "SharedJournalSlot layout");
-static_assert(sizeof(SharedJournalSlot) == 200, "SharedJournalSlot layout");
-static_assert(kSharedControllerListOffset == 6144 && kSharedJournalOffset == 12288, "block layout");
-static_assert(kSharedBlockSize == 114688, "block layout");
+static_assert(offsetof(SharedJournalSlot, flags) == 200 && offsetof(SharedJournalSlot, measured) == 208,
+              "SharedJournalSlot layout");
+static_assert(sizeof(SharedJournalSlot) == 232, "SharedJournalSlot layout");
+static_assert(kSharedControllerListOffset == 7168 && kSharedJournalOffset == 13312, "block layout");
+static_assert(kSharedBlockSize == 132096, "block layout");
