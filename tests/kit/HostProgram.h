@@ -8,6 +8,7 @@
 
 #include "FlockSimulator.h"
 #include "Motion.h"
+#include "kit/TextFile.h"
 
 namespace kit {
 
@@ -16,9 +17,6 @@ struct Finished {
     std::string out;
     std::string err;
 };
-
-std::string contentOf(const std::string& path);
-std::vector<std::string> linesOf(const std::string& text);
 
 // Runs a shell script (sh -c "SCRIPT": a $ that belongs to the script is
 // written \\$) in which HOST stands for the program and OUT, ERR for its
