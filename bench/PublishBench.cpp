@@ -1,6 +1,7 @@
 // The host's publication of one received record: an OSC bundle sent over
 // loopback UDP to a receiver that liblo binds (and that the bench empties
-// outside the timed part), and the append to the shared storages' journal.
+// outside the timed part), the append to the shared storages' journal, and
+// the prediction of one tracker's pose (--predict).
 // The bundles go back to back, or paced as one unit's records come at 823
 // records/s (1.215 ms apart: each send then finds cold caches, as in the
 // host).
@@ -9,9 +10,11 @@
 #include <lo/lo.h>
 #include <sys/socket.h>
 #include <chrono>
+#include <cmath>
 #include <string>
 #include <thread>
 
+#include "host/PosePredictor.h"
 #include "host/publish/OscPublisher.h"
 #include "host/publish/SharedStorages.h"
 #include "common/DataRecords.h"
@@ -101,3 +104,26 @@ BENCHMARK_CAPTURE(oscPublish, tracker, false, 0);
 BENCHMARK_CAPTURE(oscPublish, trackerAndController, true, 0);
 BENCHMARK_CAPTURE(oscPublish, trackerPacedAt823PerSecond, false, 1215)->Iterations(4000);
 BENCHMARK(journalAppend);
+
+// One sample of a sensor moving on all six axes, 823 samples a second,
+// through the predictor of a 20 ms horizon.
+void predictPose(benchmark::State& state)
+{
+    host::PosePredictor predictor;
+    predictor.configure(0.020, host::PosePredictor::kLongestGap);
+    std::uint64_t n = 0;
+    host::PosePredictor::Pose out;
+    for (auto _ : state) {
+        const double time = static_cast<double>(n) / 823.0;
+        const double phase = time * 2.0;
+        host::PosePredictor::Pose measured = {
+            static_cast<std::int32_t>(300000.0 * std::sin(phase)), static_cast<std::int32_t>(200000.0 * std::cos(phase)),
+            static_cast<std::int32_t>(100000.0 * std::sin(2.0 * phase)),
+            static_cast<std::int32_t>(17000000.0 * std::sin(phase)), static_cast<std::int32_t>(4000000.0 * std::cos(phase)),
+            static_cast<std::int32_t>(9000000.0 * std::sin(3.0 * phase))};
+        benchmark::DoNotOptimize(predictor.take(measured, time, out));
+        benchmark::DoNotOptimize(out);
+        ++n;
+    }
+}
+BENCHMARK(predictPose);
