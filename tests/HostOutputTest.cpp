@@ -62,9 +62,8 @@ void publish(host::LiveTable& table, std::vector<host::HostSample> samples)
     table.publish(record);
 }
 
-// The table's last drawing: per row under the header its device, ID and
-// buttons.
-std::vector<std::string> drawnRows(std::FILE* screen)
+// Everything the table drew on its screen so far.
+std::string screenText(std::FILE* screen)
 {
     std::fflush(screen);
     std::rewind(screen);
@@ -73,6 +72,14 @@ std::vector<std::string> drawnRows(std::FILE* screen)
     for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, screen)) > 0;) {
         text.append(buffer, got);
     }
+    return text;
+}
+
+// The table's last drawing: per row under the header its device, ID and
+// buttons.
+std::vector<std::string> drawnRows(std::FILE* screen)
+{
+    const std::string text = screenText(screen);
     std::vector<std::string> rows;
     std::istringstream lines(text.substr(text.rfind("A\x1b[2K") + 1));
     std::string header;
@@ -150,13 +157,7 @@ TEST(HostOutput, TheTableShowsNoControlCharacterOfAName)
     devices[0].stateKnown = true;
     table.begin(devices);
     table.refresh();
-    std::fflush(screen);
-    std::rewind(screen);
-    std::string text;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, screen)) > 0;) {
-        text.append(buffer, got);
-    }
+    const std::string text = screenText(screen);
     std::fclose(screen);
     EXPECT_NE(text.find("a?]0;b?c?[2J"), std::string::npos) << text;
     EXPECT_EQ(text.find("\x1b]"), std::string::npos);
