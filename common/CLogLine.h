@@ -62,8 +62,6 @@ public:
                                               : unsignedNumber(static_cast<unsigned long long>(value));
     }
     CLogLine& number(double value, const LogNumberFormat& format);
-    // A text field of fixed width, up to its first zero byte.
-    CLogLine& field(const char* text, std::size_t width);
 
     // Ends the open line: the line end, one write, then standard output is
     // flushed.
@@ -81,6 +79,8 @@ public:
 private:
     CLogLine& signedNumber(long long value);
     CLogLine& unsignedNumber(unsigned long long value);
+    // A text field of fixed width, up to its first zero byte.
+    CLogLine& field(const char* text, std::size_t width);
     void append(const char* text, std::size_t length);
     void writeOut();
 

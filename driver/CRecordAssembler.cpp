@@ -24,7 +24,6 @@ bool CRecordAssembler::add(std::uint8_t byte)
 void CRecordAssembler::next()
 {
     brokenInARow = 0;
-    previousWhole = true;
     start(closingByte);
 }
 
@@ -36,7 +35,8 @@ void CRecordAssembler::dropBroken()
 
 bool CRecordAssembler::trusted()
 {
-    if (distrust && !previousWhole) {
+    // brokenInARow is 0 only when the record before this one was whole.
+    if (distrust && brokenInARow != 0) {
         return false;
     }
     distrust = false;
@@ -45,7 +45,6 @@ bool CRecordAssembler::trusted()
 
 void CRecordAssembler::countBroken()
 {
-    previousWhole = false;
     if (brokenInARow < kGarbageRun && ++brokenInARow == kGarbageRun) {
         distrust = true;
     }

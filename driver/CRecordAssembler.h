@@ -52,6 +52,5 @@ private:
     // length and records from address 0, counted here, and the records that
     // the device drops with dropBroken.
     std::uint32_t brokenInARow = 0;
-    bool previousWhole = false;  // the record before the one just closed was whole
     bool distrust = false;       // a run of garbage came, and no two whole records after it
 };

@@ -5,6 +5,8 @@
 
 #include "controller/CConCommonH.h"
 #include "driver/CDeviceOptions.h"
+#include "driver/CRecordAssembler.h"
+#include "driver/CRecordLengths.h"
 #include "tracker/CCalibH.h"
 #include "tracker/CTraCommonH.h"
 #include "tracker/SampleTransform.h"
@@ -50,6 +52,28 @@ std::uint32_t CRecordDecoder::controllerOutputId(std::uint32_t address) const
 {
     const ControllerMap* map = controllerLayer != nullptr ? controllerLayer->controllerMap(address) : nullptr;
     return map != nullptr ? map->outputId : 0;
+}
+
+CRecordDecoder::Verdict CRecordDecoder::screen(CRecordAssembler& assembler, CRecordLengths& lengths) const
+{
+    const std::uint32_t address = assembler.address();
+    if (address > options.busDeviceCount) {
+        assembler.dropBroken();  // no unit sends from beyond the bus
+        return Verdict::Skip;
+    }
+    if (!recordIsValid(address)) {
+        assembler.next();
+        return Verdict::Skip;
+    }
+    if (!lengths.accept(address, assembler.record(), assembler.length())) {
+        assembler.dropBroken();
+        return Verdict::ReadOn;
+    }
+    if (!assembler.trusted()) {
+        assembler.next();
+        return Verdict::ReadOn;
+    }
+    return Verdict::Publish;
 }
 
 bool CRecordDecoder::recordIsValid(std::uint32_t address) const

@@ -10,6 +10,8 @@
 
 class CConCommonH;
 class CDeviceOptions;
+class CRecordAssembler;
+class CRecordLengths;
 class CTraCommonH;
 
 class CRecordDecoder {
@@ -27,6 +29,18 @@ public:
     // the bus with an output tracker number of 1 to 32 and, with a mouse, an
     // output controller number of 1 to 32. Other records are dropped.
     bool recordIsValid(std::uint32_t address) const;
+
+    // What becomes of the record that the assembler just closed. Every
+    // record but one to publish is stepped past here: one from beyond the
+    // flock's bus or not of its unit's length is dropped as broken, one of a
+    // unit without output numbers is whole but skipped, and the first
+    // whole-looking one after a run of garbage is not trusted.
+    enum class Verdict {
+        Publish,  // decode it; the assembler still holds it
+        Skip,     // no record of this call: recvData returns
+        ReadOn,   // read on for the next record
+    };
+    Verdict screen(CRecordAssembler& assembler, CRecordLengths& lengths) const;
 
     // Fills currentTracker (and currentController for a unit with a mouse)
     // from a whole record of length bytes; false for a unit without a

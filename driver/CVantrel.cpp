@@ -325,11 +325,6 @@ std::int32_t CVantrel::sendData(void*, void*)
 // ---------------------------------------------------------------------------
 // Data reception
 
-bool CVantrel::decodeRecord(std::uint32_t address)
-{
-    return decoder.decodeRecord(address, assembler.record(), assembler.length());
-}
-
 std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
 {
     log->debug("CVantrel: \"recvData\" called.");
@@ -362,31 +357,15 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
         if (!assembler.add(byte)) {
             continue;
         }
-        address = assembler.address();
-        if (!decoder.recordIsValid(address)) {
-            // No unit sends from beyond the flock's bus: that record is
-            // damaged. One of a unit without an output number is whole.
-            if (address > options.busDeviceCount) {
-                assembler.dropBroken();
-            } else {
-                assembler.next();
-            }
+        const CRecordDecoder::Verdict verdict = decoder.screen(assembler, recordLengths);
+        if (verdict == CRecordDecoder::Verdict::Skip) {
             return 1;
         }
-        // A record that has not its unit's length is damaged: dropped like
-        // one of impossible length.
-        if (!recordLengths.accept(address, assembler.record(), assembler.length())) {
-            assembler.dropBroken();
-            continue;
+        if (verdict == CRecordDecoder::Verdict::Publish) {
+            address = assembler.address();
+            haveRecord = true;
+            break;
         }
-        // The first whole-looking record after a run of garbage may be
-        // garbage itself (CRecordAssembler::trusted): dropped.
-        if (!assembler.trusted()) {
-            assembler.next();
-            continue;
-        }
-        haveRecord = true;
-        break;
     }
     if (!haveRecord || __atomic_load_n(runFlag, __ATOMIC_RELAXED) == 0) {
         if (haveRecord) {
@@ -394,7 +373,7 @@ std::int32_t CVantrel::recvData(UpdateMasks* masks, void*)
         }
         return -1;
     }
-    const bool decoded = decodeRecord(address);
+    const bool decoded = decoder.decodeRecord(address, assembler.record(), assembler.length());
     assembler.next();
     if (!decoded) {
         return -1;

@@ -45,9 +45,6 @@ private:
     bool setUpTrackerLayer();
     bool setUpControllerLayer();
     bool openSerialPort();
-    // Fills the decoder's samples from the record in the assembler; false
-    // only when the calibration library fails.
-    bool decodeRecord(std::uint32_t address);
     template <typename Record>
     bool writeEntry(CDataStorage* storage, Record* (CDataStorage::*entry)(std::uint32_t) const, std::uint32_t id,
                     const Record& sample, Record*& lastEntry, const char* found, const char* notFound);

@@ -116,16 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t address = assembler.address();
         check(assembler.length() == 13 || assembler.length() == 14);
         check(address >= 1 && address <= 0x7F);  // seven bits of a byte that is not a phasing byte
-        // The device drops what it cannot publish before decoding, as
-        // recvData does: damaged records counted as broken, and the first
-        // whole-looking one after a run of them.
-        if (!decoder.recordIsValid(address) ? address > options.busDeviceCount
-                                            : !lengths.accept(address, assembler.record(), assembler.length())) {
-            assembler.dropBroken();
+        // What the device cannot publish is dropped before decoding, as in
+        // recvData.
+        if (decoder.screen(assembler, lengths) != CRecordDecoder::Verdict::Publish) {
             continue;
         }
-        if (decoder.recordIsValid(address) && assembler.trusted() &&
-            decoder.decodeRecord(address, assembler.record(), assembler.length())) {
+        if (decoder.decodeRecord(address, assembler.record(), assembler.length())) {
             const TrackerData& sample = decoder.tracker();
             const std::uint32_t id = fromNetwork32(sample.storageIndex);
             check(id >= 1 && id <= trackers.count());

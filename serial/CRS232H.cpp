@@ -102,8 +102,7 @@ bool CRS232H::setAttributes(PortAttributes* attributes)
         reportSystemError("CRS232H: Setting attribute(DCB) to ", platform::lastErrorCode());
         return false;
     }
-    if (!platform::setSerialTimeouts(portHandle, applied.timeouts)) {
-        reportSystemError("CRS232H: Setting attribute(COMMTIMEOUTS) to ", platform::lastErrorCode());
+    if (!applyTimeouts(applied.timeouts)) {
         return false;
     }
     if (attributes != nullptr && attributes != &workingAttributes) {
@@ -160,16 +159,21 @@ bool CRS232H::applyReadTimeout(std::uint32_t milliseconds)
 {
     platform::SerialTimeouts timeouts = workingAttributes.timeouts;
     timeouts.ReadTotalTimeoutConstant = milliseconds;
+    return applyTimeouts(timeouts);
+}
+
+bool CRS232H::applyWorkingTimeouts()
+{
+    return applyTimeouts(workingAttributes.timeouts);
+}
+
+bool CRS232H::applyTimeouts(const platform::SerialTimeouts& timeouts)
+{
     if (!platform::setSerialTimeouts(portHandle, timeouts)) {
         reportSystemError("CRS232H: Setting attribute(COMMTIMEOUTS) to ", platform::lastErrorCode());
         return false;
     }
     return true;
-}
-
-bool CRS232H::applyWorkingTimeouts()
-{
-    return applyReadTimeout(workingAttributes.timeouts.ReadTotalTimeoutConstant);
 }
 
 std::int32_t CRS232H::writeBytes(const void* buffer, std::int32_t count)

@@ -41,10 +41,11 @@ public:
     // Drops what the line has received and no read has taken, so that the
     // next read sees only what arrives after this call.
     bool discardInput();
-    // Applies the working time-outs with another total read time-out, and
-    // the working ones again; the working settings stay as they are. A
-    // failure is reported as setAttributes reports its time-out step.
+    // Applies the working time-outs with another total read time-out; the
+    // working settings stay as they are. A failure is reported as
+    // setAttributes reports its time-out step.
     bool applyReadTimeout(std::uint32_t milliseconds);
+    // Applies the working time-outs as they are again.
     bool applyWorkingTimeouts();
 
     // One write; returns the number of bytes written.
@@ -59,6 +60,8 @@ public:
     const PortAttributes& saved() const { return savedAttributes; }
 
 private:
+    // The time-out step of setAttributes.
+    bool applyTimeouts(const platform::SerialTimeouts& timeouts);
     // The given ERROR text, continued with the port's name and the system's
     // text for errorCode; nothing at all while the logger is switched off.
     void reportSystemError(const char* text, std::uint32_t errorCode) const;
