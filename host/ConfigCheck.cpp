@@ -100,22 +100,6 @@ const OptionLine* lineNumbered(const ConfigBlock& block, std::uint32_t number)
     return nullptr;
 }
 
-// The last line, not left out, whose keyword is one of the entry's that has
-// the given name: the one whose value the module keeps.
-const OptionLine* lastLineOf(const ConfigBlock& block, const std::set<std::uint32_t>& leftOut, const char* keyword)
-{
-    const ModuleKeyword* wanted = findModuleKeyword(keyword);
-    const OptionLine* last = nullptr;
-    for (std::uint32_t l = 0; l < block.lineCount && l < kMaxOptionLines; ++l) {
-        const OptionLine& line = block.lines[l];
-        if (line.keyword != nullptr && leftOut.count(line.lineNumber) == 0 &&
-            findModuleKeyword(line.keyword) == wanted) {
-            last = &line;
-        }
-    }
-    return last;
-}
-
 bool startsWith(const std::string& text, const char* start)
 {
     return text.compare(0, std::strlen(start), start) == 0;
@@ -308,15 +292,15 @@ void ConfigCheck::checkDevice(DeviceConfig& device)
             const OptionLine* line = nullptr;
             std::string hint;
             if (startsWith(message.text, "CRS232H: Could not set the baud rate")) {
-                line = lastLineOf(original, leftOut, "baud");
+                line = lastOptionLine(original, "baud", leftOut);
                 hint = expected(*findModuleKeyword("baud"));
             } else if (startsWith(message.text, "CRS232H:")) {
-                line = lastLineOf(original, leftOut, "port");
+                line = lastOptionLine(original, "port", leftOut);
                 hint = line != nullptr ? "Give the flock's serial port (such as /dev/ttyS0 or /dev/ttyUSB0; on "
                                          "Windows COM3)."
                                        : "Without a port line the module opens com1: add a line port NAME.";
             } else if (startsWith(message.text, "CDynamicLibH:") || startsWith(message.text, "CCalibH:")) {
-                line = lastLineOf(original, leftOut, "calibration");
+                line = lastOptionLine(original, "calibration", leftOut);
                 hint = "Give the calibration library's path.";
             } else if (startsWith(message.text, "CDataStorage:")) {
                 hint = "The devices of the file take more than 32 trackers or controllers together.";
@@ -329,7 +313,7 @@ void ConfigCheck::checkDevice(DeviceConfig& device)
         if (messages.empty()) {
             // Nothing said: a calibration library whose calib_init failed
             // is the one step of init that fails silently.
-            const OptionLine* calibration = lastLineOf(original, leftOut, "calibration");
+            const OptionLine* calibration = lastOptionLine(original, "calibration", leftOut);
             if (calibration != nullptr) {
                 add(calibration->lineNumber, "the calibration library did not start (its calib_init failed): see "
                                              "its arguments");

@@ -1,8 +1,7 @@
 #include "OptionBlock.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstring>
+#include "ModuleKeyword.h"
+
 
 namespace host {
 
@@ -57,16 +56,22 @@ void OptionBlock::clearConsumed()
 
 std::string OptionBlock::argumentOf(const char* keyword) const
 {
-    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-    for (std::uint32_t i = 0; i < block_.lineCount && i < kMaxOptionLines; ++i) {
-        const OptionLine& line = block_.lines[i];
-        const std::string word = line.keyword != nullptr ? line.keyword : "";
-        if (line.argCount > 0 && word.size() == std::strlen(keyword) &&
-            std::equal(word.begin(), word.end(), keyword, [&](char a, char b) { return lower(a) == lower(b); })) {
-            return line.args[0];
+    const OptionLine* line = lastOptionLine(block_, keyword);
+    return line != nullptr && line->argCount > 0 ? line->args[0] : std::string();
+}
+
+const OptionLine* lastOptionLine(const ConfigBlock& block, const char* keyword, const std::set<std::uint32_t>& leftOut)
+{
+    const ModuleKeyword* wanted = findModuleKeyword(keyword);
+    const OptionLine* last = nullptr;
+    for (std::uint32_t l = 0; wanted != nullptr && l < block.lineCount && l < kMaxOptionLines; ++l) {
+        const OptionLine& line = block.lines[l];
+        if (line.keyword != nullptr && leftOut.count(line.lineNumber) == 0 &&
+            findModuleKeyword(line.keyword) == wanted) {
+            last = &line;
         }
     }
-    return std::string();
+    return last;
 }
 
 const char* OptionBlock::keep(const std::string& word)

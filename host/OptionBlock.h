@@ -4,6 +4,7 @@
 // block points into strings that this object keeps, so it stays where it is.
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,8 @@ public:
     // Hands the block over as new again: no line consumed (before each
     // createDev of the device).
     void clearConsumed();
-    // The first argument of the first option line with this keyword (in any
-    // case); empty when there is none.
+    // The first argument of the line that the module takes for this keyword
+    // (lastOptionLine); empty when there is none or it has no argument.
     std::string argumentOf(const char* keyword) const;
 
 private:
@@ -45,5 +46,11 @@ private:
     std::deque<std::string> strings_;
     ConfigBlock block_{};
 };
+
+// The last option line of a block, not left out, whose keyword is the
+// module's keyword of that name in any of its spellings and cases (port,
+// serialport): the one whose value the module keeps. Null when none is.
+const OptionLine* lastOptionLine(const ConfigBlock& block, const char* keyword,
+                                 const std::set<std::uint32_t>& leftOut = {});
 
 }  // namespace host

@@ -164,12 +164,15 @@ bool readSharedMemory(void (*read)(void* context), void* context)
     std::call_once(busHandlerInstalled, [] {
         struct sigaction action {};
         action.sa_sigaction = onBusError;
-        action.sa_flags = SA_SIGINFO;
+        // Not blocked while handled: the jump back out of the handler then
+        // finds the signal mask as it was, so the read need not save it (a
+        // system call per read).
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGBUS, &action, &previousBusAction);
     });
     sigjmp_buf at;
-    if (sigsetjmp(at, 1) != 0) {
+    if (sigsetjmp(at, 0) != 0) {
         readingAt = nullptr;
         return false;
     }

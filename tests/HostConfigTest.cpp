@@ -66,6 +66,27 @@ TEST(HostConfig, DeviceBlocksKeepTheFilesLineNumbersAndWords)
     EXPECT_STREQ(second.lines[0].args[0], "COM 3 #1");
 }
 
+// The host watches the port and names the baud rate that the module takes:
+// the last line of the keyword in any of its spellings, as the module reads
+// them.
+TEST(HostConfig, TheHostReadsTheLineThatTheModuleKeeps)
+{
+    host::ConfigFile file;
+    ASSERT_TRUE(file.parse("device flock libvantrel.so\n"
+                           "  port /dev/ttyS0\n"
+                           "  SerialPort /dev/ttyUSB0\n"
+                           "  baudrate 9600\n"
+                           "  hemisphere +x\n"
+                           "  HEMISPHERE -y\n",
+                           "lab.cfg"))
+        << file.errors().front();
+    const host::OptionBlock& options = *file.devices()[0].options;
+    EXPECT_EQ(options.argumentOf("port"), "/dev/ttyUSB0");
+    EXPECT_EQ(options.argumentOf("baud"), "9600");
+    EXPECT_EQ(options.argumentOf("hemisphere"), "-y");
+    EXPECT_EQ(options.argumentOf("calibration"), "");
+}
+
 TEST(HostConfig, EveryBrokenRuleIsNamedWithFileAndLine)
 {
     host::ConfigFile file;
