@@ -190,18 +190,13 @@ void ConfigCheck::checkDevice(DeviceConfig& device)
         return;  // a device line without a library: the file's own problem
     }
     ModuleLibrary library(device.libraryPath);
-    if (!library.loaded()) {
-        add(device.line, "cannot load library \"" + device.libraryPath + "\" (" + library.loadError() +
-                             "): give the module's path, absolute or from the file's folder");
+    const std::string problem = library.problem();
+    if (!problem.empty()) {
+        add(device.line, problem);
         return;
     }
     const CreateDevFunction createDev = library.createDev();
     const DeleteDevFunction deleteDev = library.deleteDev();
-    if (createDev == nullptr || deleteDev == nullptr) {
-        add(device.line, "library \"" + device.libraryPath +
-                             "\" does not export createDev and deleteDev: give the path of the vantrel module");
-        return;
-    }
 
     const ConfigBlock& original = *device.options->block();
     const auto keywordOf = [&original](std::uint32_t number) {

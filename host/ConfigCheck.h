@@ -25,14 +25,13 @@ public:
     // Returns 0 when the file would run, 1 when it would not.
     int run(const std::string& path, std::ostream& out);
 
+private:
     // One problem: the line it is on (0: the whole file) and what to say.
     struct Problem {
         std::uint32_t line = 0;
         std::string text;
     };
-    const std::vector<Problem>& problems() const { return problems_; }
 
-private:
     // Every problem of one device, each init with the storages as the devices
     // before it left them.
     void checkDevice(DeviceConfig& device);

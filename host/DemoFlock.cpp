@@ -23,15 +23,6 @@ struct DemoFlock::Engine {};
 DemoFlock::DemoFlock() = default;
 DemoFlock::~DemoFlock() = default;
 
-bool DemoFlock::builtIn()
-{
-#if defined(VANTREL_HOST_FLOCKSIM)
-    return true;
-#else
-    return false;
-#endif
-}
-
 bool DemoFlock::start(std::string& error)
 {
 #if defined(VANTREL_HOST_FLOCKSIM)

@@ -17,8 +17,6 @@ public:
     DemoFlock(const DemoFlock&) = delete;
     DemoFlock& operator=(const DemoFlock&) = delete;
 
-    // Whether this program carries the simulator.
-    static bool builtIn();
     // Starts the simulated flock. False with the reason.
     bool start(std::string& error);
     // The port that the device opens.

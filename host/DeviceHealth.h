@@ -66,7 +66,6 @@ public:
     // to be brought up again (asked once per silence).
     bool wantsReconnect(Clock::time_point now);
 
-    State state() const { return state_; }
     // When the state's condition began (silent: the last record).
     Clock::time_point since() const { return since_; }
 

@@ -32,9 +32,9 @@ DeviceRunner::DeviceRunner(DeviceConfig& config, std::uint32_t index, HostStorag
     info_.stateKnown = true;
     predicts_ = predict > 0.0;
     info_.predictMicroseconds = predicts_ ? static_cast<std::uint32_t>(std::lround(predict * 1e6)) : 0;
-    // No prediction across a silence, whatever --silence says.
+    // No prediction across a silence (configure caps the gap at kLongestGap).
     for (PosePredictor& predictor : predictors_) {
-        predictor.configure(predict, std::min(PosePredictor::kLongestGap, health.silence));
+        predictor.configure(predict, health.silence);
     }
 }
 
@@ -51,18 +51,13 @@ DeviceRunner::~DeviceRunner()
 bool DeviceRunner::load(const ConfigFile& file, std::string& error)
 {
     library_ = std::make_unique<ModuleLibrary>(config_.libraryPath);
-    if (!library_->loaded()) {
-        error = file.where(config_.line, "cannot load library \"" + config_.libraryPath + "\" (" +
-                                             library_->loadError() +
-                                             "): give the module's path, absolute or from the file's folder");
+    const std::string problem = library_->problem();
+    if (!problem.empty()) {
+        error = file.where(config_.line, problem);
         return false;
     }
     createDev_ = library_->createDev();
     deleteDev_ = library_->deleteDev();
-    if (createDev_ == nullptr || deleteDev_ == nullptr) {
-        error = file.where(config_.line, "library \"" + config_.libraryPath + "\" does not export createDev and deleteDev");
-        return false;
-    }
     return true;
 }
 
@@ -444,8 +439,7 @@ void DeviceRunner::settle(double now, Publisher& publisher)
     for (std::uint32_t id = info_.firstTracker; id < info_.firstTracker + info_.trackerCount && id >= 1 &&
                                                 id <= kStorageCapacity;
          ++id) {
-        PosePredictor::Pose pose;
-        if (!predictors_[id - 1].settle(now, pose)) {
+        if (!predictors_[id - 1].settle(now)) {
             continue;
         }
         HostSample sample;

@@ -17,12 +17,16 @@ public:
     bool loaded() const { return handle_ != nullptr; }
     // Why it could not be loaded (the system's words); empty when loaded.
     const std::string& loadError() const { return loadError_; }
+    // What keeps it from serving as the module, with what to do: not loaded,
+    // or without createDev and deleteDev. Empty when it serves.
+    std::string problem() const;
     // Null when the library is not loaded or does not export the name.
     void* symbol(const char* name) const;
     CreateDevFunction createDev() const { return reinterpret_cast<CreateDevFunction>(symbol("createDev")); }
     DeleteDevFunction deleteDev() const { return reinterpret_cast<DeleteDevFunction>(symbol("deleteDev")); }
 
 private:
+    std::string path_;
     void* handle_ = nullptr;
     std::string loadError_;
 };

@@ -111,7 +111,6 @@ bool PosePredictor::take(const Pose& measured, double time, Pose& out)
         sample.position[i] = measured[i] / 100000.0;
     }
     orientationQuaternion(measured[3] / 100000.0, measured[4] / 100000.0, measured[5] / 100000.0, sample.rotation);
-    std::memcpy(measured_, measured, sizeof measured_);
 
     double dt = 0.0;
     if (count_ > 0) {
@@ -179,7 +178,7 @@ bool PosePredictor::take(const Pose& measured, double time, Pose& out)
     if (predicted_) {
         predict(out);
     } else {
-        std::memcpy(out, measured, sizeof measured_);
+        std::memcpy(out, measured, sizeof(Pose));
     }
     return predicted_;
 }
@@ -233,7 +232,7 @@ void PosePredictor::predict(Pose& out) const
     }
 }
 
-bool PosePredictor::settle(double now, Pose& out)
+bool PosePredictor::settle(double now)
 {
     if (!predicted_ || count_ == 0) {
         return false;
@@ -242,7 +241,6 @@ bool PosePredictor::settle(double now, Pose& out)
     if (now - kept_[newest_].time <= limit) {
         return false;
     }
-    std::memcpy(out, measured_, sizeof measured_);
     predicted_ = false;
     return true;
 }

@@ -49,7 +49,6 @@ public:
     // horizon: seconds ahead (0: no prediction); gap: the longest time
     // between two samples of one run (at most kLongestGap).
     void configure(double horizon, double gap);
-    double horizon() const { return horizon_; }
 
     // Forgets every sample: the next ones are published as measured.
     void reset();
@@ -61,9 +60,9 @@ public:
 
     // Whether the pose last published was predicted and no sample has come
     // for three times the usual time between samples (at least 5 ms) up to
-    // `now`: then `out` is the last measured pose, to be published as
-    // measured, and true is returned once.
-    bool settle(double now, Pose& out);
+    // `now`: then the caller publishes the last measured pose once more, as
+    // measured (true is returned once).
+    bool settle(double now);
 
 private:
     struct Sample {
@@ -90,7 +89,6 @@ private:
     double velocity_[3] = {};
     double rotation_[4] = {1.0, 0.0, 0.0, 0.0};
     double spin_[3] = {};
-    Pose measured_ = {};            // the last sample as measured
     Sample kept_[kKept];            // the newest samples, a ring
     std::uint32_t newest_ = 0;
 };

@@ -3,7 +3,6 @@
 // program" section, or vantrel-host --help.
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <utility>
