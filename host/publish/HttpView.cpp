@@ -366,9 +366,8 @@ bool HttpView::appendSamples(Page& page, std::string& text) const
                 text += "]";
             } else {
                 text += "],\"buttons\":[";
-                const std::uint32_t count = sample.buttonCount > 32 ? 32 : sample.buttonCount;
-                for (std::uint32_t n = 0; n < count; ++n) {
-                    appendNumber(text, n > 0 ? "," : "", (sample.buttonBits[n / 8] >> (n % 8)) & 1u);
+                for (std::uint32_t n = 0; n < sample.buttonCount; ++n) {
+                    appendNumber(text, n > 0 ? "," : "", sample.pressed(n) ? 1 : 0);
                 }
                 appendNumber(text, "],\"tracker\":", entry.unitTracker);
             }

@@ -127,7 +127,7 @@ void LiveTable::take(const HostSample& sample)
         std::memcpy(latest.pose, sample.pose, sizeof latest.pose);
         latest.predicted = sample.predicted;
     } else {
-        latest.buttonCount = sample.buttonCount > 32 ? 32 : sample.buttonCount;
+        latest.buttonCount = sample.buttonCount;
         std::memcpy(latest.buttonBits, sample.buttonBits, sizeof latest.buttonBits);
     }
 }

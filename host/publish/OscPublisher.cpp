@@ -227,7 +227,6 @@ void OscPublisher::record(std::uint32_t, const TrackerData* tracker, const Contr
             valuators = valuators <= kMaxValuators ? valuators : kMaxValuators;
             if (valuators != controllerAddress->valuators) {
                 makeControllerMessage(*controllerAddress, valuators);
-                ++remade_;
             }
             lo_arg** argv = lo_message_get_argv(controllerAddress->message);
             const std::uint8_t* bits = controller->buttonBits;

@@ -67,11 +67,6 @@ public:
     std::uint64_t sent() const { return sent_; }
     std::uint64_t dropped() const { return dropped_; }
     std::uint64_t failed() const { return failed_; }
-    // Times a controller's message had to be made again because its number
-    // of valuators changed (once per controller at most, at its first sample,
-    // when it has valuators).
-    std::uint64_t remade() const { return remade_; }
-
     // The bundle that the last publish sent (or tried to send).
     const unsigned char* lastBundle() const { return buffer_; }
     std::size_t lastBundleSize() const { return bundleSize_; }
@@ -101,6 +96,5 @@ private:
     std::uint64_t sent_ = 0;
     std::uint64_t dropped_ = 0;
     std::uint64_t failed_ = 0;
-    std::uint64_t remade_ = 0;
     bool finished_ = false;
 };

@@ -27,6 +27,9 @@ struct HostSample {
     // or when the sensor's samples stopped, the pose as measured (false).
     bool predicts = false;
     bool predicted = false;
+
+    // Whether button n (from 0) of a controller sample is pressed.
+    bool pressed(std::uint32_t n) const { return ((buttonBits[n / 8] >> (n % 8)) & 1u) != 0; }
 };
 
 // A device as the publishers see it, once its init has reserved its entries.

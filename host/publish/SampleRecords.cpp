@@ -31,7 +31,10 @@ void trackerSample(const TrackerData& entry, std::uint32_t device, std::uint32_t
 void controllerSample(const ControllerData& entry, std::uint32_t device, std::uint32_t id, HostSample& sample)
 {
     takeHeader(entry, device, id, false, sample);
-    sample.buttonCount = fromNetworkOrder(entry.buttonCount);
+    // No more than the bits hold, whatever the entry says (an entry of
+    // another process's block included).
+    const std::uint32_t count = fromNetworkOrder(entry.buttonCount);
+    sample.buttonCount = count > 32 ? 32 : count;
     std::memcpy(sample.buttonBits, entry.buttonBits, sizeof sample.buttonBits);
 }
 

@@ -60,19 +60,26 @@ std::size_t putNumber(char (&out)[kSampleTextSize], std::size_t at, std::uint32_
     return put(out, at, text, printed(length, sizeof text));
 }
 
-// A value times 10 to the power of decimals, as a decimal number.
-std::size_t putScaled(char (&out)[kSampleTextSize], std::size_t at, std::int64_t scaled, int decimals)
+// A value times 10 to the power of decimals (0..9), as a decimal number
+// with that many decimals, from its integer parts: the text is exactly the
+// value. Returns the length written into size bytes.
+std::size_t formatScaled(char* out, std::size_t size, std::int64_t scaled, int decimals)
 {
     static const std::uint64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
                                             1000000000};
     const std::uint64_t power = kPowers[decimals];
     const std::uint64_t magnitude =
         scaled < 0 ? static_cast<std::uint64_t>(-(scaled + 1)) + 1 : static_cast<std::uint64_t>(scaled);
-    char text[48];
-    const int length = std::snprintf(text, sizeof text, "%s%llu.%0*llu", scaled < 0 ? "-" : "",
+    const int length = std::snprintf(out, size, "%s%llu.%0*llu", scaled < 0 ? "-" : "",
                                      static_cast<unsigned long long>(magnitude / power), decimals,
                                      static_cast<unsigned long long>(magnitude % power));
-    return put(out, at, text, printed(length, sizeof text));
+    return printed(length, size);
+}
+
+std::size_t putScaled(char (&out)[kSampleTextSize], std::size_t at, std::int64_t scaled, int decimals)
+{
+    char text[48];
+    return put(out, at, text, formatScaled(text, sizeof text, scaled, decimals));
 }
 
 // One value after its separator: JSON ,"name":value; CSV ,value.
@@ -114,27 +121,11 @@ std::size_t putPose(char (&out)[kSampleTextSize], std::size_t at, const HostSamp
     return at;
 }
 
-bool button(const HostSample& sample, std::uint32_t n)
-{
-    return ((sample.buttonBits[n / 8] >> (n % 8)) & 1u) != 0;
-}
-
-std::uint32_t buttonCount(const HostSample& sample)
-{
-    return sample.buttonCount > 32 ? 32 : sample.buttonCount;
-}
-
 }  // namespace
 
 std::size_t formatFixed(char* out, std::int32_t value)
 {
-    // The integer parts, so that the text is exactly the published value.
-    const std::int64_t wide = value;
-    const std::uint64_t magnitude = static_cast<std::uint64_t>(wide < 0 ? -wide : wide);
-    const int length = std::snprintf(out, 24, "%s%llu.%05llu", wide < 0 ? "-" : "",
-                                     static_cast<unsigned long long>(magnitude / 100000u),
-                                     static_cast<unsigned long long>(magnitude % 100000u));
-    return printed(length, 24);
+    return formatScaled(out, 24, value, 5);
 }
 
 std::string jsonDeviceName(const std::string& name)
@@ -175,9 +166,9 @@ std::size_t jsonLine(char (&out)[kSampleTextSize], const HostSample& sample, con
         at = put(out, at, ",\"controller\":");
         at = putNumber(out, at, sample.id);
         at = put(out, at, ",\"buttons\":[");
-        for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {
+        for (std::uint32_t n = 0; n < sample.buttonCount; ++n) {
             at = put(out, at, n == 0 ? "" : ",");
-            at = put(out, at, button(sample, n) ? "1" : "0");
+            at = put(out, at, sample.pressed(n) ? "1" : "0");
         }
         at = put(out, at, "]");
     }
@@ -217,8 +208,8 @@ std::size_t csvLine(char (&out)[kSampleTextSize], const HostSample& sample, cons
     }
     at = putNumber(out, at, sample.id);
     at = put(out, at, ",");
-    for (std::uint32_t n = 0; n < buttonCount(sample); ++n) {
-        at = put(out, at, button(sample, n) ? "1" : "0");
+    for (std::uint32_t n = 0; n < sample.buttonCount; ++n) {
+        at = put(out, at, sample.pressed(n) ? "1" : "0");
     }
     return put(out, at, predictedColumn ? ",,,,\n" : ",,,\n");
 }

@@ -107,7 +107,6 @@ bool SharedStorages::create(const std::string& name, std::uint32_t mode, std::st
                           sizeof(SharedStoragesHeader) - constants);
     std::atomic_thread_fence(std::memory_order_release);
     host::shared::copyOut(block_, kSharedStoragesMagic, sizeof kSharedStoragesMagic);
-    name_ = name;
     return true;
 }
 
@@ -234,7 +233,20 @@ void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, co
     if (header_ == nullptr || (tracker == nullptr && controller == nullptr)) {
         return;
     }
-    std::lock_guard<std::mutex> lock(writing_);
+    std::uint32_t* const written = &header_->journalWritten;
+    {
+        std::lock_guard<std::mutex> lock(writing_);
+        write(device, tracker, controller, predicted, measured);
+    }
+    // Readers that wait for the count to change wake now (one system call
+    // that never blocks), after the lock: other devices' records do not
+    // wait for it. A wake-up more or out of turn does no harm.
+    platform::wakeWordWaiters(written);
+}
+
+void SharedStorages::write(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller,
+                           bool predicted, const TrackerData* measured)
+{
     if (tracker != nullptr) {
         PoseFacts facts;
         facts.flags = predicted && measured != nullptr ? kSharedPosePredicted : 0u;
@@ -247,9 +259,6 @@ void SharedStorages::record(std::uint32_t device, const TrackerData* tracker, co
                                             device, *controller, PoseFacts());
     }
     host::shared::storeRelease(&header_->journalWritten, written_);
-    // Readers that wait for the count to change wake now (one system call
-    // that never blocks).
-    platform::wakeWordWaiters(&header_->journalWritten);
 }
 
 void SharedStorages::close()

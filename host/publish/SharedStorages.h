@@ -30,8 +30,6 @@ public:
     // is left as it is. On failure `error` says why.
     bool create(const std::string& name, std::uint32_t mode, std::string& error);
 
-    const std::string& name() const { return name_; }
-
     // Enters a device into the table, before setRunning. False when the
     // table is full or its entries are not within the lists.
     bool addDevice(const char* deviceName, std::uint32_t trackerFirst, std::uint32_t trackerCount,
@@ -64,6 +62,9 @@ public:
     void finish() override { close(); }
 
 private:
+    // record's writes, under the writers' lock.
+    void write(std::uint32_t device, const TrackerData* tracker, const ControllerData* controller, bool predicted,
+               const TrackerData* measured);
     // Why a block of the name that is there already cannot be replaced;
     // empty when it can.
     std::string leftOverProblem(const std::string& name);
@@ -91,5 +92,4 @@ private:
     std::uint32_t controllerCount_ = 0;
     std::uint32_t trackerWrites_[kSharedListCapacity] = {};
     std::uint32_t controllerWrites_[kSharedListCapacity] = {};
-    std::string name_;
 };

@@ -202,8 +202,10 @@
         (data.controllers || []).forEach(function (sample) {
             controllers[sample.id] = sample;
         });
+        // The newest 20000 at least, trimmed now and then rather than at
+        // every event.
         [view.delays, view.hostDelays].forEach(function (delays) {
-            if (delays.length > 20000) {
+            if (delays.length > 40000) {
                 delays.splice(0, delays.length - 20000);
             }
         });
