@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include "WineComLink.h"
+
 namespace flocksim {
 
 namespace {
@@ -147,19 +149,11 @@ std::string FlockSimulator::linePath() const
     return setup_.linkPath.empty() ? slavePath_ : setup_.linkPath;
 }
 
-// The link to the line is made under another name and renamed into place, so
-// that its name never leads nowhere while it is made again.
+// The link to the line never leads nowhere while it is made again.
 bool FlockSimulator::makeLink(std::string& error)
 {
-    if (setup_.linkPath.empty()) {
-        return true;
-    }
-    const std::string temporary = setup_.linkPath + ".new";
-    ::unlink(temporary.c_str());
-    if (::symlink(line_.slavePath().c_str(), temporary.c_str()) != 0 ||
-        ::rename(temporary.c_str(), setup_.linkPath.c_str()) != 0) {
+    if (!setup_.linkPath.empty() && !WineComLink::swapLink(setup_.linkPath, line_.slavePath())) {
         error = "cannot make the link " + setup_.linkPath + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
         return false;
     }
     return true;
@@ -313,6 +307,8 @@ void FlockSimulator::run()
     for (;;) {
         bool streaming = false;
         bool hangUpRequested = false;
+        HangUp requestedHow = HangUp::Silence;
+        Clock::duration requestedBackAfter{};
         bool repeating = false;
         Clock::time_point nextRepeat;
         {
@@ -322,6 +318,8 @@ void FlockSimulator::run()
             }
             hangUpRequested = hangUpRequested_ && !hungUp_;
             hangUpRequested_ = false;
+            requestedHow = requestedHangUp_;
+            requestedBackAfter = requestedBackAfter_;
             while (!injected_.empty()) {
                 output_.push_back(std::move(injected_.front()));
                 injected_.pop_front();
@@ -333,7 +331,7 @@ void FlockSimulator::run()
         if (hangUpRequested) {
             // Closed here, on the thread that polls the line, so that the
             // close takes effect at once.
-            hangUp(requestedHangUp_, requestedBackAfter_);
+            hangUp(requestedHow, requestedBackAfter);
             continue;
         }
         if (outageEnds_ && Clock::now() >= backAt_) {

@@ -87,14 +87,24 @@ bool WineComLink::retarget(const std::string& target, std::string& error)
         error = "no link to change";
         return false;
     }
-    const std::string temporary = link_ + ".new";
-    ::unlink(temporary.c_str());
-    if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), link_.c_str()) != 0) {
+    if (!swapLink(link_, target)) {
         error = "cannot make " + link_ + " lead to " + target + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
         return false;
     }
     target_ = target;
+    return true;
+}
+
+bool WineComLink::swapLink(const std::string& link, const std::string& target)
+{
+    const std::string temporary = link + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), link.c_str()) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.c_str());
+        errno = saved;
+        return false;
+    }
     return true;
 }
 

@@ -26,6 +26,11 @@ public:
     // Removes the link if it still leads to the target.
     void remove();
 
+    // Makes the symbolic link `link` lead to target in one step (made under
+    // another name and renamed into place), so that the name never leads
+    // nowhere meanwhile. False with errno on failure.
+    static bool swapLink(const std::string& link, const std::string& target);
+
     // "COM23"; empty before create.
     std::string comName() const;
     // The name a Windows program opens, valid for every number: "\\.\COM23".

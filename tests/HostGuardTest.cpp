@@ -24,6 +24,7 @@
 #include "kit/HostProgram.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
+#include "kit/TempFolder.h"
 #include "platform/SharedMemory.h"
 #include "vantrel/SharedStorages.h"
 
@@ -37,20 +38,7 @@ using kit::SimulatedFlock;
 
 namespace fs = std::filesystem;
 
-// A folder of its own in /tmp, removed with everything in it.
-struct TempFolder {
-    TempFolder()
-    {
-        char name[] = "/tmp/vantrel-folder-XXXXXX";
-        path = ::mkdtemp(name) != nullptr ? name : "";
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string path;
-};
+using kit::TempFolder;
 
 std::string sharedPath(const std::string& name)
 {

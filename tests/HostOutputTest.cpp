@@ -19,6 +19,7 @@
 #include "host/publish/LinePublisher.h"
 #include "host/publish/LiveTable.h"
 #include "host/publish/OscPublisher.h"
+#include "host/publish/SampleRecords.h"
 #include "host/publish/SampleText.h"
 
 namespace {
@@ -336,8 +337,7 @@ TEST(HostOutput, OscCarriesTheFormsOfTheLines)
     osc.addDevice("d", 1, 1, 0, 0);
     TrackerData entry{};
     const auto network = [](std::int32_t value) {
-        const auto bits = static_cast<std::uint32_t>(value);
-        return static_cast<std::int32_t>((bits >> 24) | ((bits >> 8) & 0xFF00u) | ((bits << 8) & 0xFF0000u) | (bits << 24));
+        return static_cast<std::int32_t>(host::toNetworkOrder(static_cast<std::uint32_t>(value)));
     };
     entry.storageIndex = static_cast<std::uint32_t>(network(1));
     entry.pose[0] = network(100000);   // 1 ft

@@ -24,6 +24,7 @@
 #include "kit/HostProgram.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
+#include "kit/TempFolder.h"
 #include "kit/TextFile.h"
 
 namespace {
@@ -195,17 +196,7 @@ TEST(HostProgram, OptionsOutOfTheirRangeAreUsageErrors)
     EXPECT_EQ(brief.status, 0) << brief.err;
 }
 
-// A folder of the test's own in the temporary folder, removed with its files.
-struct TempFolder {
-    TempFolder() : marker(""), path(marker.path() + ".d") { std::filesystem::create_directory(path); }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    kit::TempFile marker;
-    std::string path;
-};
+using kit::TempFolder;
 
 // The picture's name reaches the plot script as one word, whatever it holds:
 // no shell runs a command hidden in it.

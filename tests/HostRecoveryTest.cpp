@@ -32,6 +32,7 @@
 #include "host/DeviceRunner.h"
 #include "host/HostStorage.h"
 #include "kit/HostProcess.h"
+#include "kit/HostProgram.h"
 #include "kit/ModuleLibrary.h"
 #include "kit/TempFile.h"
 #include "kit/TextFile.h"
@@ -136,7 +137,7 @@ TEST(HostRecovery, ASilenceIsSaidOnceAndEndsWhenTheLineResumes)
     LinkedFlock flock;
     ASSERT_TRUE(flock.started);
     kit::TempFile dump("");
-    const std::string name = "vantrel-" + dump.path().substr(dump.path().find_last_of('/') + 1);
+    const std::string name = kit::blockName(dump.path());
     const std::string port = std::to_string(20000 + std::hash<std::string>()(dump.path()) % 20000);
     ASSERT_EQ(std::system(("oscdump -L " + port + " >'" + dump.path() + "' 2>&1 & echo $! >'" + dump.path() +
                            ".pid'").c_str()),

@@ -18,16 +18,11 @@
 #include "host/ModuleKeyword.h"
 #include "kit/DeviceHost.h"
 #include "kit/StdoutCapture.h"
+#include "kit/TextFile.h"
 
 namespace {
 
-std::string contentOf(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using kit::contentOf;
 
 // The `words` of a keyword's arguments.
 std::vector<std::string> quotedWords(const char* arguments)

@@ -1,5 +1,7 @@
 #include "kit/FlockProcess.h"
 
+#include "kit/TextFile.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -31,17 +33,6 @@ constexpr int kStopTimeoutMs = 10000;
 void pause()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-// The whole file; empty when it is missing.
-std::string contentOf(const std::string& path)
-{
-    std::ifstream input(path, std::ios::binary);
-    std::ostringstream content;
-    if (input) {
-        content << input.rdbuf();
-    }
-    return content.str();
 }
 
 // One word for the shell.
