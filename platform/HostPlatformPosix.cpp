@@ -131,6 +131,17 @@ std::FILE* takeStandardOutput()
     return stream;
 }
 
+namespace {
+
+// The folder part of a path, "." when it has none.
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+}  // namespace
+
 std::string programFolder()
 {
     char path[PATH_MAX];
@@ -138,9 +149,7 @@ std::string programFolder()
     if (length <= 0) {
         return ".";
     }
-    std::string folder(path, static_cast<std::size_t>(length));
-    const std::size_t slash = folder.rfind('/');
-    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash == 0 ? 1 : slash);
+    return folderOf(std::string(path, static_cast<std::size_t>(length)));
 }
 
 namespace {
@@ -149,7 +158,9 @@ constexpr std::size_t kKeptErrors = 64 * 1024;
 
 std::string errorText(int code)
 {
-    return std::strerror(code);
+    char text[512];
+    systemErrorText(static_cast<std::uint32_t>(code), text, sizeof text);
+    return text;
 }
 
 }  // namespace
@@ -227,9 +238,7 @@ bool isSpecialFile(const std::string& path)
 
 std::FILE* createFileBeside(const std::string& path, std::string& created, std::string& error)
 {
-    const std::size_t slash = path.rfind('/');
-    std::string name = (slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash)) +
-                       "/.vantrel-XXXXXX";
+    std::string name = folderOf(path) + "/.vantrel-XXXXXX";
     const int fd = ::mkstemp(&name[0]);
     if (fd < 0) {
         error = errorText(errno);

@@ -151,6 +151,20 @@ std::FILE* takeStandardOutput()
     return stream;
 }
 
+namespace {
+
+// The folder part of a path, "." when it has none.
+std::string folderOf(const std::string& path)
+{
+    const std::size_t separator = path.find_last_of("\\/");
+    if (separator == std::string::npos) {
+        return ".";
+    }
+    return path.substr(0, separator == 0 ? 1 : separator);
+}
+
+}  // namespace
+
 std::string programFolder()
 {
     char path[MAX_PATH];
@@ -158,9 +172,7 @@ std::string programFolder()
     if (length == 0 || length >= MAX_PATH) {
         return ".";
     }
-    std::string folder(path, length);
-    const std::size_t separator = folder.find_last_of("\\/");
-    return separator == std::string::npos ? std::string(".") : folder.substr(0, separator);
+    return folderOf(std::string(path, length));
 }
 
 namespace {
@@ -191,16 +203,6 @@ void closeIfOpen(HANDLE handle)
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
         ::CloseHandle(handle);
     }
-}
-
-// The folder part of a path, "." when it has none.
-std::string folderOf(const std::string& path)
-{
-    const std::size_t separator = path.find_last_of("\\/");
-    if (separator == std::string::npos) {
-        return ".";
-    }
-    return path.substr(0, separator == 0 ? 1 : separator);
 }
 
 }  // namespace
